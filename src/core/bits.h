@@ -1,0 +1,57 @@
+// Squares and bitboards shared by every part of the core.
+//
+// A square is rank * 8 + file (a1 = 0, h1 = 7, a8 = 56, h8 = 63) and bit n of
+// a bitboard stands for square n.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <string>
+
+namespace mirelo {
+
+using Bitboard = std::uint64_t;
+using Square = unsigned;
+
+constexpr Square rank_of(Square s) { return s >> 3; }
+constexpr Square file_of(Square s) { return s & 7; }
+constexpr Bitboard square_bit(Square s) { return Bitboard{1} << s; }
+constexpr bool has(Bitboard b, Square s) { return (b >> s) & 1; }
+
+// Lowest set square; the bitboard must not be empty.
+inline Square lowest(Bitboard b) { return static_cast<Square>(std::countr_zero(b)); }
+
+// Removes and returns the lowest set square; loops over a bitboard therefore
+// run from the lowest square to the highest.
+inline Square pop_lowest(Bitboard& b) {
+    const Square s = lowest(b);
+    b &= b - 1;
+    return s;
+}
+
+// Squares whose file is not h (a step east must not wrap onto the a-file) and
+// not a (a step west must not wrap onto the h-file).
+constexpr Bitboard NOT_FILE_H = 0x7F7F7F7F7F7F7F7FULL;
+constexpr Bitboard NOT_FILE_A = 0xFEFEFEFEFEFEFEFEULL;
+
+// "e2" for square 12.
+inline void write_square(char* out, Square s) {
+    out[0] = static_cast<char>('a' + file_of(s));
+    out[1] = static_cast<char>('1' + (rank_of(s) & 7));
+}
+
+inline std::string square_name(Square s) {
+    std::string name(2, ' ');
+    write_square(name.data(), s);
+    return name;
+}
+
+// Piece indexes: type + 6 for black.
+enum PieceType : unsigned { PAWN = 0, KNIGHT = 1, BISHOP = 2, ROOK = 3, QUEEN = 4, KING = 5 };
+constexpr unsigned BLACK_OFFSET = 6;
+constexpr char PIECE_LETTERS[] = "PNBRQKpnbrqk";
+
+constexpr bool is_white_piece(unsigned piece) { return piece < BLACK_OFFSET; }
+constexpr unsigned type_of(unsigned piece) { return piece % BLACK_OFFSET; }
+
+}  // namespace mirelo

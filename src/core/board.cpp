@@ -1,0 +1,313 @@
+#include "board.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "failure.h"
+#include "text.h"
+
+namespace mirelo {
+
+namespace {
+
+// Calls visit(part) for every part of text between "/" characters, the last
+// part first; empty parts included.
+template <typename Visit>
+void for_each_part_reversed(std::string_view text, Visit visit) {
+    std::size_t end = text.size();
+    while (true) {
+        const std::size_t slash = text.rfind('/', end == 0 ? std::string_view::npos : end - 1);
+        if (end == 0 || slash == std::string_view::npos) {
+            visit(text.substr(0, end));
+            return;
+        }
+        visit(text.substr(slash + 1, end - slash - 1));
+        end = slash;
+    }
+}
+
+std::array<Bitboard, 12> pieces_from_board_field(std::string_view field) {
+    std::array<Bitboard, 12> pieces{};
+    std::uint32_t counter = 0;  // wraps like the unsigned 32-bit count it is
+    for_each_part_reversed(field, [&](std::string_view part) {
+        for (const char c : part) {
+            if (c >= '0' && c <= '9') {
+                counter += static_cast<std::uint32_t>(c - '0');
+                continue;
+            }
+            const char* letter = std::strchr(PIECE_LETTERS, c);
+            if (c == '\0' || letter == nullptr) fail("Invalid piece type");
+            pieces[static_cast<std::size_t>(letter - PIECE_LETTERS)] |= square_bit(counter % 64);
+            ++counter;
+        }
+    });
+    return pieces;
+}
+
+constexpr std::uint64_t RIGHT(unsigned bit) { return std::uint64_t{1} << bit; }
+
+// The castling rights a move takes away (info bits to clear), before the side
+// to move flips.
+std::uint64_t rights_lost(unsigned mover, unsigned captured, Square from, Square to, bool white_to_move) {
+    std::uint64_t lost = 0;
+    // The side to move's own king or rook; a piece of the other side moved out
+    // of turn takes no right away.
+    if (white_to_move) {
+        if (mover == KING) lost |= RIGHT(WHITE_KING_SIDE) | RIGHT(WHITE_QUEEN_SIDE);
+        if (mover == ROOK && from == 7) lost |= RIGHT(WHITE_KING_SIDE);
+        if (mover == ROOK && from == 0) lost |= RIGHT(WHITE_QUEEN_SIDE);
+    } else {
+        if (mover == BLACK_OFFSET + KING) lost |= RIGHT(BLACK_KING_SIDE) | RIGHT(BLACK_QUEEN_SIDE);
+        if (mover == BLACK_OFFSET + ROOK && from == 63) lost |= RIGHT(BLACK_KING_SIDE);
+        if (mover == BLACK_OFFSET + ROOK && from == 56) lost |= RIGHT(BLACK_QUEEN_SIDE);
+    }
+    // A rook captured on its corner, whoever captures it.
+    if (captured == ROOK && to == 7) lost |= RIGHT(WHITE_KING_SIDE);
+    if (captured == ROOK && to == 0) lost |= RIGHT(WHITE_QUEEN_SIDE);
+    if (captured == BLACK_OFFSET + ROOK && to == 63) lost |= RIGHT(BLACK_KING_SIDE);
+    if (captured == BLACK_OFFSET + ROOK && to == 56) lost |= RIGHT(BLACK_QUEEN_SIDE);
+    return lost;
+}
+
+bool is_promotion_code(unsigned special) { return special >= PROMOTE_KNIGHT && special <= PROMOTE_QUEEN; }
+
+}  // namespace
+
+std::array<Bitboard, 12> pieces_from_fen(std::string_view fen) {
+    std::string_view field;
+    if (split_fields(fen, &field, 1) == 0) fail("Missing FEN field: board");
+    return pieces_from_board_field(field);
+}
+
+std::string reverse_fen(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    bool first = true;
+    for_each_part_reversed(text, [&](std::string_view part) {
+        if (!first) out += '/';
+        out += part;
+        first = false;
+    });
+    return out;
+}
+
+void expand_planes(const std::array<Bitboard, 12>& pieces, Planes& out) {
+    for (std::size_t p = 0; p < 12; ++p) {
+        const Bitboard b = pieces[p];
+        for (std::size_t s = 0; s < 64; ++s) out[p * 64 + s] = static_cast<std::uint8_t>((b >> s) & 1);
+    }
+}
+
+std::expected<Board, std::string> Board::from_fen(std::string_view fen) {
+    std::string_view fields[4];
+    const std::size_t count = split_fields(fen, fields, 4);
+    if (count == 0) fail("Missing FEN field: board");
+    Board board;
+    board.pieces = pieces_from_board_field(fields[0]);
+
+    if (count < 2) fail("Missing FEN field: side to move");
+    if (fields[1] == "w") {
+        board.info = WHITE_TO_MOVE;
+    } else if (fields[1] != "b") {
+        return std::unexpected("Invalid side-to-move");
+    }
+
+    if (count < 3) fail("Missing FEN field: castling");
+    for (const char c : fields[2]) {
+        if (c == '-') break;  // a dash ends the field, whatever follows it
+        switch (c) {
+            case 'K': board.info |= RIGHT(WHITE_KING_SIDE); break;
+            case 'Q': board.info |= RIGHT(WHITE_QUEEN_SIDE); break;
+            case 'k': board.info |= RIGHT(BLACK_KING_SIDE); break;
+            case 'q': board.info |= RIGHT(BLACK_QUEEN_SIDE); break;
+            default: return std::unexpected("Invalid castling specifier");
+        }
+    }
+
+    if (count < 4) fail("Missing FEN field: en passant");
+    if (fields[3] != "-") {
+        // Only the first character counts, read as a file letter: a..h give the
+        // en-passant bit of the side to move; any other character sets the bit
+        // the same arithmetic gives.
+        const std::uint64_t c = decode_utf8(fields[3], 0).value;
+        const std::uint64_t black = board.to_move() ? 0 : 1;
+        board.info |= std::uint64_t{1} << ((c + 36 + 8 * black) % 64);
+    }
+
+    board.zobrist = ZobristBoardComponent::make(board.pieces, board.info);
+    return board;
+}
+
+std::size_t Board::write_fen(char* out) const {
+    std::array<std::int8_t, 64> mailbox;
+    mailbox.fill(-1);
+    // Highest index first, so that a square held by two words shows the lower.
+    for (int p = 11; p >= 0; --p)
+        for (Bitboard b = pieces[static_cast<std::size_t>(p)]; b;) mailbox[pop_lowest(b)] = static_cast<std::int8_t>(p);
+
+    char* o = out;
+    for (int rank = 7; rank >= 0; --rank) {
+        int empty = 0;
+        for (int file = 0; file < 8; ++file) {
+            const int piece = mailbox[static_cast<std::size_t>(rank * 8 + file)];
+            if (piece < 0) {
+                ++empty;
+                continue;
+            }
+            if (empty) *o++ = static_cast<char>('0' + empty), empty = 0;
+            *o++ = PIECE_LETTERS[piece];
+        }
+        if (empty) *o++ = static_cast<char>('0' + empty);
+        if (rank) *o++ = '/';
+    }
+    const bool white = to_move();
+    *o++ = ' ';
+    *o++ = white ? 'w' : 'b';
+    *o++ = ' ';
+    const char* o_castling = o;
+    for (unsigned bit = WHITE_KING_SIDE; bit <= BLACK_QUEEN_SIDE; ++bit)
+        if ((info >> bit) & 1) *o++ = "KQkq"[bit - WHITE_KING_SIDE];
+    if (o == o_castling) *o++ = '-';
+    *o++ = ' ';
+    // Only the side to move's half of the en-passant bits is written.
+    const unsigned files = static_cast<unsigned>(info >> (white ? EN_PASSANT_WHITE : EN_PASSANT_BLACK)) & 0xFF;
+    if (files) {
+        *o++ = static_cast<char>('a' + std::countr_zero(files));
+        *o++ = white ? '6' : '3';
+    } else {
+        *o++ = '-';
+    }
+    return static_cast<std::size_t>(o - out);
+}
+
+std::string Board::to_fen() const {
+    char buffer[FEN_CAPACITY];
+    return std::string(buffer, write_fen(buffer));
+}
+
+std::expected<void, std::string> Board::push(ChessMove move) {
+    const Square from = move.from(), to = move.to();
+    const Bitboard occupied = occupancy();
+    const unsigned mover = get_piece(from, 0, 12, occupied);
+    if (mover == NO_PIECE) fail("No piece to move on " + square_name(from));
+    if (type_of(mover) == PAWN && (rank_of(to) == 0 || rank_of(to) == 7) && !is_promotion_code(move.special()))
+        return std::unexpected("Promotion piece needed for " + move.to_string() + " (add n, b, r or q)");
+    if (has(colour_mask(is_white_piece(mover) ? 0 : BLACK_OFFSET), to))
+        return std::unexpected("Destination holds a piece of the moving side: " + move.to_string());
+    push_move(move);
+    return {};
+}
+
+void Board::push_move(ChessMove move) {
+    const Square from = move.from(), to = move.to();
+    const Bitboard occupied = occupancy();
+    const unsigned mover = get_piece(from, 0, 12, occupied);
+    if (mover == NO_PIECE) fail("No piece to move on " + square_name(from));
+    const bool white_mover = is_white_piece(mover);
+    const bool white_to_move = to_move();
+    const unsigned own = white_mover ? 0 : BLACK_OFFSET;
+    const unsigned opponent = BLACK_OFFSET - own;
+
+    unsigned captured = get_piece(to, opponent, opponent + 6, occupied);
+    Square captured_on = to;
+    if (captured == NO_PIECE && type_of(mover) == PAWN && file_of(from) != file_of(to)) {
+        // En passant: the opposing pawn stands behind the destination, seen
+        // from the moving pawn. Off the board there is nothing to take.
+        captured = opponent + PAWN;
+        captured_on = white_mover ? to - 8 : to + 8;
+    }
+
+    unsigned promotion = NO_PIECE;
+    if (type_of(mover) == PAWN && (rank_of(to) == 0 || rank_of(to) == 7)) {
+        if (!is_promotion_code(move.special()))
+            fail("Promotion piece needed for " + move.to_string());
+        promotion = move.special() + mover - 3;
+    }
+
+    // Castling is the king's two-square move from its home square; the rook
+    // of its colour jumps over it if it stands on the corner.
+    unsigned rook = NO_PIECE;
+    Square rook_from = 0, rook_to = 0;
+    const Square home = white_mover ? 4 : 60;
+    if (type_of(mover) == KING && from == home && (to == home + 2 || to + 2 == home)) {
+        rook = mover - 2;
+        const bool king_side = to > from;
+        rook_from = king_side ? home + 3 : home - 4;
+        rook_to = king_side ? home + 1 : home - 1;
+    }
+
+    // Save every word about to change, then the record.
+    std::uint16_t moved = 0;
+    const auto save = [&](unsigned piece) {
+        pieces_stacks[piece].push_back(pieces[piece]);
+        moved = static_cast<std::uint16_t>(moved | (1u << piece));
+    };
+    save(mover);
+    if (captured != NO_PIECE) save(captured);
+    if (rook != NO_PIECE) save(rook);
+    if (promotion != NO_PIECE) save(promotion);
+    move_stack.push_back(MoveRecord{info, moved});
+
+    const std::array<Bitboard, 12> before = pieces;
+    pieces[mover] = move_bit(pieces[mover], from, to);
+    if (captured != NO_PIECE && captured_on < 64) pieces[captured] = delete_bit(pieces[captured], captured_on);
+    if (rook != NO_PIECE) pieces[rook] = move_bit(pieces[rook], rook_from, rook_to);
+    if (promotion != NO_PIECE) {
+        pieces[mover] = delete_bit(pieces[mover], to);
+        pieces[promotion] |= square_bit(to);
+    }
+    // The keys follow the bits that really changed, so they match the position
+    // whatever the move was.
+    for (Bitboard m = moved; m;) {
+        const unsigned piece = pop_lowest(m);
+        zobrist.xor_squares(piece, before[piece] ^ pieces[piece]);
+    }
+
+    std::uint64_t next = info & ~EN_PASSANT_MASK;
+    if (mover == PAWN && rank_of(to) == rank_of(from) + 2) next |= RIGHT(EN_PASSANT_BLACK + file_of(to));
+    if (mover == BLACK_OFFSET + PAWN && rank_of(from) == rank_of(to) + 2)
+        next |= RIGHT(EN_PASSANT_WHITE + file_of(to));
+    next &= ~rights_lost(mover, captured_on == to ? captured : NO_PIECE, from, to, white_to_move);
+    next ^= WHITE_TO_MOVE;
+    zobrist.xor_info_bits(info ^ next);
+    info = next;
+}
+
+void Board::pop_move() {
+    if (move_stack.empty()) fail("No move to take back");
+    const MoveRecord record = move_stack.back();
+    const std::uint64_t changed_info = info ^ record.info;
+    if (changed_info >> INFO_FEATURE_BITS) fail("index out of range: info bit above 21 changed");
+    for (Bitboard m = record.moved; m;)
+        if (pieces_stacks[pop_lowest(m)].empty()) fail("Undo stack is empty");
+
+    move_stack.pop_back();
+    zobrist.xor_info_bits(changed_info);
+    info = record.info;
+    for (Bitboard m = record.moved; m;) {
+        const unsigned piece = pop_lowest(m);
+        const Bitboard saved = pieces_stacks[piece].back();
+        pieces_stacks[piece].pop_back();
+        zobrist.xor_squares(piece, pieces[piece] ^ saved);
+        pieces[piece] = saved;
+    }
+}
+
+void Board::reflect() {
+    for (unsigned k = 0; k < 6; ++k) {
+        const Bitboard white = pieces[k];
+        pieces[k] = std::byteswap(pieces[k + BLACK_OFFSET]);
+        pieces[k + BLACK_OFFSET] = std::byteswap(white);
+    }
+    const std::uint64_t white_rights = (info >> WHITE_KING_SIDE) & 3;
+    const std::uint64_t black_rights = (info >> BLACK_KING_SIDE) & 3;
+    const std::uint64_t white_files = (info >> EN_PASSANT_WHITE) & 0xFF;
+    const std::uint64_t black_files = (info >> EN_PASSANT_BLACK) & 0xFF;
+    info = (info & ~std::uint64_t{0x1FFFFF}) | ((info & WHITE_TO_MOVE) ^ WHITE_TO_MOVE) |
+           (black_rights << WHITE_KING_SIDE) | (white_rights << BLACK_KING_SIDE) |
+           (black_files << EN_PASSANT_WHITE) | (white_files << EN_PASSANT_BLACK);
+    for (auto& stack : pieces_stacks) stack.clear();
+    move_stack.clear();
+}
+
+}  // namespace mirelo

@@ -1,0 +1,114 @@
+// The position record: twelve piece bitboards, the packed info word, the
+// running Zobrist keys and the undo stacks that take a move back exactly.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bits.h"
+#include "chess_move.h"
+#include "zobrist.h"
+
+namespace mirelo {
+
+constexpr std::string_view DEFAULT_FEN = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -";
+
+// Bits of the info word.
+constexpr std::uint64_t WHITE_TO_MOVE = 1;
+constexpr unsigned WHITE_KING_SIDE = 1, WHITE_QUEEN_SIDE = 2, BLACK_KING_SIDE = 3, BLACK_QUEEN_SIDE = 4;
+constexpr unsigned EN_PASSANT_WHITE = 5;   // + file: white may take en passant on rank 6
+constexpr unsigned EN_PASSANT_BLACK = 13;  // + file: black may take en passant on rank 3
+constexpr std::uint64_t EN_PASSANT_MASK = 0x1FFFE0;
+
+constexpr unsigned NO_PIECE = 12;
+
+// Longest text write_fen can produce: eight ranks of at most eight characters,
+// seven slashes, " w ", four castling letters, " " and a square.
+constexpr std::size_t FEN_CAPACITY = 96;
+
+// Piece placement expanded to 12 planes of 64 flags (byte 64 * piece + square).
+using Planes = std::array<std::uint8_t, 12 * 64>;
+
+struct MoveRecord {
+    std::uint64_t info;   // info before the move
+    std::uint16_t moved;  // bit i: the move saved pieces[i] on pieces_stacks[i]
+};
+
+inline Bitboard move_bit(Bitboard value, Square source, Square destination) {
+    const Bitboard source_bit = (value >> source) & 1;
+    return (value & ~square_bit(source)) | (source_bit << destination);
+}
+
+inline Bitboard delete_bit(Bitboard value, Square index) { return value & ~square_bit(index); }
+
+// The FEN board field (the first field of the text) as twelve bitboards.
+// Squares are counted continuously over the whole field, rank 1 first, modulo
+// 64; a character that is not a piece letter, a digit or "/" is an internal
+// failure.
+std::array<Bitboard, 12> pieces_from_fen(std::string_view fen);
+
+// The parts between "/" in reverse order ("a/b/" gives "/b/a").
+std::string reverse_fen(std::string_view text);
+
+void expand_planes(const std::array<Bitboard, 12>& pieces, Planes& out);
+
+struct Board {
+    std::array<Bitboard, 12> pieces{};
+    std::uint64_t info = 0;
+    ZobristBoardComponent zobrist;
+    std::array<std::vector<Bitboard>, 12> pieces_stacks;
+    std::vector<MoveRecord> move_stack;
+
+    // Reads the first four FEN fields leniently. A bad side-to-move or castling
+    // field is an error text; a bad board character or a missing field is an
+    // internal failure.
+    static std::expected<Board, std::string> from_fen(std::string_view fen);
+
+    // Writes the four FEN fields into out (FEN_CAPACITY bytes); returns the length.
+    std::size_t write_fen(char* out) const;
+    std::string to_fen() const;
+
+    std::uint64_t to_move() const { return info & WHITE_TO_MOVE; }
+
+    Bitboard occupancy() const {
+        Bitboard all = 0;
+        for (Bitboard b : pieces) all |= b;
+        return all;
+    }
+
+    Bitboard colour_mask(unsigned offset) const {
+        return pieces[offset] | pieces[offset + 1] | pieces[offset + 2] | pieces[offset + 3] |
+               pieces[offset + 4] | pieces[offset + 5];
+    }
+
+    // The lowest piece index in [first, last) holding square, or NO_PIECE.
+    unsigned get_piece(Square square, unsigned first, unsigned last, Bitboard blockers) const {
+        if (!has(blockers, square)) return NO_PIECE;
+        for (unsigned i = first; i < last; ++i)
+            if (has(pieces[i], square)) return i;
+        return NO_PIECE;
+    }
+
+    // Makes a move as the generator produces them; a move from an empty square
+    // is an internal failure and changes nothing.
+    void push_move(ChessMove move);
+
+    // Makes a move typed by a user: refuses, as an error text and before
+    // anything changes, a pawn reaching the last rank without a promotion piece
+    // and a move onto a piece of the mover's own colour.
+    std::expected<void, std::string> push(ChessMove move);
+
+    // Takes the last move back; with no history it is an internal failure.
+    void pop_move();
+
+    // Mirrors the position colour for colour and forgets the history; the keys
+    // are left as they were.
+    void reflect();
+};
+
+}  // namespace mirelo

@@ -1,0 +1,64 @@
+#include "zobrist.h"
+
+#include "random.h"
+
+namespace mirelo {
+
+namespace {
+
+constexpr std::uint64_t SEED_64 = 0;
+constexpr std::uint64_t INCREMENT_64 = 9;
+constexpr std::uint64_t SEED_16 = 404;
+constexpr std::uint64_t INCREMENT_16 = 3;
+
+// Both tables live in one allocation; the board holds them through two
+// aliasing handles that share its reference count.
+struct TablePair {
+    ZobristTable64 z64;
+    ZobristTable16 z16;
+};
+
+}  // namespace
+
+template <typename T>
+ZobristLookupTable<T> ZobristLookupTable<T>::make(std::uint64_t seed) {
+    Rng rng = Rng::new_deterministic(seed, sizeof(T) == 8 ? INCREMENT_64 : INCREMENT_16);
+    ZobristLookupTable table;
+    for (T& feature : table.features) feature = static_cast<T>(rng.random());
+    return table;
+}
+
+template struct ZobristLookupTable<std::uint64_t>;
+template struct ZobristLookupTable<std::uint16_t>;
+
+std::pair<std::uint64_t, std::uint16_t> zobrist_keys(const ZobristTable64& z64, const ZobristTable16& z16,
+                                                     const std::array<Bitboard, 12>& pieces,
+                                                     std::uint64_t info) {
+    std::uint64_t key = 0;
+    std::uint16_t sum = 0;
+    for (unsigned p = 0; p < 12; ++p) {
+        for (Bitboard b = pieces[p]; b;) {
+            const std::size_t i = p * 64 + pop_lowest(b);
+            key ^= z64.features[i];
+            sum ^= z16.features[i];
+        }
+    }
+    for (unsigned bit = 0; bit < INFO_FEATURE_BITS; ++bit) {
+        if ((info >> bit) & 1) {
+            key ^= z64.features[INFO_FEATURE_BASE + bit];
+            sum ^= z16.features[INFO_FEATURE_BASE + bit];
+        }
+    }
+    return {key, sum};
+}
+
+ZobristBoardComponent ZobristBoardComponent::make(const std::array<Bitboard, 12>& pieces, std::uint64_t info) {
+    auto pair = std::make_shared<TablePair>(TablePair{ZobristTable64::make(SEED_64), ZobristTable16::make(SEED_16)});
+    ZobristBoardComponent component;
+    std::tie(component.z_key, component.z_sum) = zobrist_keys(pair->z64, pair->z16, pieces, info);
+    component.z64 = std::shared_ptr<const ZobristTable64>(pair, &pair->z64);
+    component.z16 = std::shared_ptr<const ZobristTable16>(pair, &pair->z16);
+    return component;
+}
+
+}  // namespace mirelo

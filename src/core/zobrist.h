@@ -1,0 +1,77 @@
+// Zobrist keys: one random feature per piece-on-square and per bit of the
+// board's info word; a position's key is the XOR of its features.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "bits.h"
+#include "failure.h"
+
+namespace mirelo {
+
+// Features p * 64 + s (piece p on square s) and 768 + b (info bit b, b <= 21).
+constexpr std::size_t FEATURE_COUNT = 12 * 64 + 22;
+constexpr std::size_t INFO_FEATURE_BASE = 12 * 64;
+constexpr unsigned INFO_FEATURE_BITS = 22;
+
+template <typename T>
+struct ZobristLookupTable {
+    std::array<T, FEATURE_COUNT> features;
+
+    // Fills the table from the deterministic generator: increment 9 for the
+    // 64-bit table, 3 for the 16-bit one.
+    static ZobristLookupTable make(std::uint64_t seed);
+
+    T index(std::size_t i) const {
+        if (i >= FEATURE_COUNT) fail("index out of range: Zobrist feature " + std::to_string(i));
+        return features[i];
+    }
+};
+
+using ZobristTable64 = ZobristLookupTable<std::uint64_t>;
+using ZobristTable16 = ZobristLookupTable<std::uint16_t>;
+
+struct ZobristBoardComponent {
+    std::uint64_t z_key = 0;
+    std::uint16_t z_sum = 0;  // an XOR too, despite its name
+    std::shared_ptr<const ZobristTable64> z64;
+    std::shared_ptr<const ZobristTable16> z16;
+
+    // Builds a fresh pair of tables and the keys of the given position.
+    static ZobristBoardComponent make(const std::array<Bitboard, 12>& pieces, std::uint64_t info);
+
+    // Toggles the feature of piece on square.
+    void xor_piece(unsigned piece, Square square) {
+        const std::size_t i = piece * 64 + square;
+        z_key ^= z64->features[i];
+        z_sum ^= z16->features[i];
+    }
+
+    // Toggles the feature of info bit.
+    void xor_info(unsigned bit) {
+        if (bit >= INFO_FEATURE_BITS) fail("index out of range: info bit " + std::to_string(bit));
+        const std::size_t i = INFO_FEATURE_BASE + bit;
+        z_key ^= z64->features[i];
+        z_sum ^= z16->features[i];
+    }
+
+    // Toggles the features of every square in changed for piece.
+    void xor_squares(unsigned piece, Bitboard changed) {
+        while (changed) xor_piece(piece, pop_lowest(changed));
+    }
+
+    // Toggles the features of every info bit in changed.
+    void xor_info_bits(std::uint64_t changed) {
+        while (changed) xor_info(pop_lowest(changed));
+    }
+};
+
+// The keys of a position computed from scratch with the given tables.
+std::pair<std::uint64_t, std::uint16_t> zobrist_keys(const ZobristTable64& z64, const ZobristTable16& z16,
+                                                     const std::array<Bitboard, 12>& pieces,
+                                                     std::uint64_t info);
+
+}  // namespace mirelo
