@@ -187,8 +187,7 @@ std::string Board::to_fen() const {
 
 std::expected<void, std::string> Board::push(ChessMove move) {
     const Square from = move.from(), to = move.to();
-    const Bitboard occupied = occupancy();
-    const unsigned mover = get_piece(from, 0, 12, occupied);
+    const unsigned mover = get_piece(from, 0, 12, occupancy());
     if (mover == NO_PIECE) fail("No piece to move on " + square_name(from));
     if (type_of(mover) == PAWN && (rank_of(to) == 0 || rank_of(to) == 7) && !is_promotion_code(move.special()))
         return std::unexpected("Promotion piece needed for " + move.to_string() + " (add n, b, r or q)");
@@ -198,76 +197,89 @@ std::expected<void, std::string> Board::push(ChessMove move) {
     return {};
 }
 
+MoveRoles move_roles(const Pieces& pieces, Bitboard occupancy, ChessMove move) {
+    const Square from = move.from(), to = move.to();
+    MoveRoles roles{NO_PIECE, NO_PIECE, NO_PIECE, NO_PIECE, to, 0, 0};
+    for (unsigned i = 0; i < 12 && has(occupancy, from); ++i)
+        if (has(pieces[i], from)) {
+            roles.mover = i;
+            break;
+        }
+    if (roles.mover == NO_PIECE) fail("No piece to move on " + square_name(from));
+    const unsigned mover = roles.mover;
+    const bool white_mover = is_white_piece(mover);
+    const unsigned opponent = white_mover ? BLACK_OFFSET : 0;
+
+    if (has(occupancy, to))
+        for (unsigned i = opponent; i < opponent + 6; ++i)
+            if (has(pieces[i], to)) {
+                roles.captured = i;
+                break;
+            }
+    if (type_of(mover) == PAWN) {
+        if (roles.captured == NO_PIECE && file_of(from) != file_of(to)) {
+            // En passant: the opposing pawn stands behind the destination, seen
+            // from the moving pawn. Off the board there is nothing to take.
+            roles.captured = opponent + PAWN;
+            roles.captured_on = white_mover ? to - 8 : to + 8;
+        }
+        if (rank_of(to) == 0 || rank_of(to) == 7) {
+            if (!is_promotion_code(move.special())) fail("Promotion piece needed for " + move.to_string());
+            roles.promotion = move.special() + mover - 3;
+        }
+    } else if (type_of(mover) == KING) {
+        // Castling is the king's two-square move from its home square; the rook
+        // of its colour jumps over it if it stands on the corner.
+        const Square home = white_mover ? 4 : 60;
+        if (from == home && (to == home + 2 || to + 2 == home)) {
+            roles.rook = mover - 2;
+            const bool king_side = to > from;
+            roles.rook_from = king_side ? home + 3 : home - 4;
+            roles.rook_to = king_side ? home + 1 : home - 1;
+        }
+    }
+    return roles;
+}
+
+void apply_move(Pieces& pieces, ChessMove move, const MoveRoles& roles) {
+    const Square from = move.from(), to = move.to();
+    pieces[roles.mover] = move_bit(pieces[roles.mover], from, to);
+    if (roles.captured != NO_PIECE && roles.captured_on < 64)
+        pieces[roles.captured] = delete_bit(pieces[roles.captured], roles.captured_on);
+    if (roles.rook != NO_PIECE) pieces[roles.rook] = move_bit(pieces[roles.rook], roles.rook_from, roles.rook_to);
+    if (roles.promotion != NO_PIECE) {
+        pieces[roles.mover] = delete_bit(pieces[roles.mover], to);
+        pieces[roles.promotion] |= square_bit(to);
+    }
+}
+
 void Board::push_move(ChessMove move) {
     const Square from = move.from(), to = move.to();
-    const Bitboard occupied = occupancy();
-    const unsigned mover = get_piece(from, 0, 12, occupied);
-    if (mover == NO_PIECE) fail("No piece to move on " + square_name(from));
-    const bool white_mover = is_white_piece(mover);
-    const bool white_to_move = to_move();
-    const unsigned own = white_mover ? 0 : BLACK_OFFSET;
-    const unsigned opponent = BLACK_OFFSET - own;
-
-    unsigned captured = get_piece(to, opponent, opponent + 6, occupied);
-    Square captured_on = to;
-    if (captured == NO_PIECE && type_of(mover) == PAWN && file_of(from) != file_of(to)) {
-        // En passant: the opposing pawn stands behind the destination, seen
-        // from the moving pawn. Off the board there is nothing to take.
-        captured = opponent + PAWN;
-        captured_on = white_mover ? to - 8 : to + 8;
-    }
-
-    unsigned promotion = NO_PIECE;
-    if (type_of(mover) == PAWN && (rank_of(to) == 0 || rank_of(to) == 7)) {
-        if (!is_promotion_code(move.special()))
-            fail("Promotion piece needed for " + move.to_string());
-        promotion = move.special() + mover - 3;
-    }
-
-    // Castling is the king's two-square move from its home square; the rook
-    // of its colour jumps over it if it stands on the corner.
-    unsigned rook = NO_PIECE;
-    Square rook_from = 0, rook_to = 0;
-    const Square home = white_mover ? 4 : 60;
-    if (type_of(mover) == KING && from == home && (to == home + 2 || to + 2 == home)) {
-        rook = mover - 2;
-        const bool king_side = to > from;
-        rook_from = king_side ? home + 3 : home - 4;
-        rook_to = king_side ? home + 1 : home - 1;
-    }
+    const MoveRoles roles = move_roles(pieces, occupancy(), move);
+    const unsigned mover = roles.mover;
 
     // Save every word about to change, then the record.
     std::uint16_t moved = 0;
-    const auto save = [&](unsigned piece) {
+    for (const unsigned piece : {mover, roles.captured, roles.rook, roles.promotion}) {
+        if (piece == NO_PIECE) continue;
         pieces_stacks[piece].push_back(pieces[piece]);
         moved = static_cast<std::uint16_t>(moved | (1u << piece));
-    };
-    save(mover);
-    if (captured != NO_PIECE) save(captured);
-    if (rook != NO_PIECE) save(rook);
-    if (promotion != NO_PIECE) save(promotion);
+    }
     move_stack.push_back(MoveRecord{info, moved});
 
-    const std::array<Bitboard, 12> before = pieces;
-    pieces[mover] = move_bit(pieces[mover], from, to);
-    if (captured != NO_PIECE && captured_on < 64) pieces[captured] = delete_bit(pieces[captured], captured_on);
-    if (rook != NO_PIECE) pieces[rook] = move_bit(pieces[rook], rook_from, rook_to);
-    if (promotion != NO_PIECE) {
-        pieces[mover] = delete_bit(pieces[mover], to);
-        pieces[promotion] |= square_bit(to);
-    }
+    apply_move(pieces, move, roles);
     // The keys follow the bits that really changed, so they match the position
     // whatever the move was.
     for (Bitboard m = moved; m;) {
         const unsigned piece = pop_lowest(m);
-        zobrist.xor_squares(piece, before[piece] ^ pieces[piece]);
+        zobrist.xor_squares(piece, pieces_stacks[piece].back() ^ pieces[piece]);
     }
 
     std::uint64_t next = info & ~EN_PASSANT_MASK;
     if (mover == PAWN && rank_of(to) == rank_of(from) + 2) next |= RIGHT(EN_PASSANT_BLACK + file_of(to));
     if (mover == BLACK_OFFSET + PAWN && rank_of(from) == rank_of(to) + 2)
         next |= RIGHT(EN_PASSANT_WHITE + file_of(to));
-    next &= ~rights_lost(mover, captured_on == to ? captured : NO_PIECE, from, to, white_to_move);
+    next &= ~rights_lost(mover, roles.captured, from, to, to_move());
     next ^= WHITE_TO_MOVE;
     zobrist.xor_info_bits(info ^ next);
     info = next;

@@ -34,6 +34,28 @@ constexpr std::size_t FEN_CAPACITY = 96;
 // Piece placement expanded to 12 planes of 64 flags (byte 64 * piece + square).
 using Planes = std::array<std::uint8_t, 12 * 64>;
 
+using Pieces = std::array<Bitboard, 12>;
+
+// What a move does to the piece bitboards: the piece indexes it touches and
+// the squares involved. Absent roles are NO_PIECE.
+struct MoveRoles {
+    unsigned mover;
+    unsigned captured;
+    unsigned rook;       // the castling rook
+    unsigned promotion;  // the piece a pawn becomes
+    Square captured_on;  // 64 or more: an en-passant victim off the board
+    Square rook_from;
+    Square rook_to;
+};
+
+// The roles of a move on a position with the given occupancy. A move from an
+// empty square, and a pawn reaching the last rank without a promotion code,
+// are internal failures.
+MoveRoles move_roles(const Pieces& pieces, Bitboard occupancy, ChessMove move);
+
+// Applies a move's changes to the bitboards; only the words of its roles change.
+void apply_move(Pieces& pieces, ChessMove move, const MoveRoles& roles);
+
 struct MoveRecord {
     std::uint64_t info;   // info before the move
     std::uint16_t moved;  // bit i: the move saved pieces[i] on pieces_stacks[i]
@@ -58,7 +80,7 @@ std::string reverse_fen(std::string_view text);
 void expand_planes(const std::array<Bitboard, 12>& pieces, Planes& out);
 
 struct Board {
-    std::array<Bitboard, 12> pieces{};
+    Pieces pieces{};
     std::uint64_t info = 0;
     ZobristBoardComponent zobrist;
     std::array<std::vector<Bitboard>, 12> pieces_stacks;

@@ -1,6 +1,8 @@
 #include "move_generator.h"
 
 #include <bit>
+#include <cstdlib>
+#include <new>
 
 #include "failure.h"
 
@@ -155,7 +157,54 @@ bool check_pawn_knight(Bitboard bitboard, Square square, const std::int16_t* dir
     return false;
 }
 
-MoveGenerator::MoveGenerator() : sliding_moves_(new Bitboard[TABLE_COUNT * TABLE_SIZE]()) {
+namespace {
+
+// Attack sets of the four rays of a slider, computed with whole-ray masks:
+// each ray stops at its first blocker, which it includes.
+struct Rays {
+    std::array<std::array<Bitboard, 4>, 64> ray{};
+    std::array<std::int16_t, 4> direction{};
+};
+
+Rays make_rays(const std::array<std::int16_t, 4>& directions) {
+    Rays rays;
+    rays.direction = directions;
+    for (Square s = 0; s < 64; ++s) {
+        for (std::size_t d = 0; d < 4; ++d) {
+            std::uint16_t t = static_cast<std::uint16_t>(s);
+            while (const auto to = validate_move(t, directions[d], 1)) {
+                rays.ray[s][d] |= square_bit(*to);
+                t = *to;
+            }
+        }
+    }
+    return rays;
+}
+
+Bitboard ray_attacks(const Rays& rays, Square s, Bitboard blockers) {
+    Bitboard attacks = 0;
+    for (std::size_t d = 0; d < 4; ++d) {
+        const Bitboard ray = rays.ray[s][d];
+        const Bitboard hit = ray & blockers;
+        if (!hit) {
+            attacks |= ray;
+            continue;
+        }
+        // Rays towards higher squares meet their lowest blocker first.
+        const Square first = rays.direction[d] > 0 ? lowest(hit) : 63 - static_cast<Square>(std::countl_zero(hit));
+        attacks |= ray & ~rays.ray[first][d];
+    }
+    return attacks;
+}
+
+}  // namespace
+
+MoveGenerator::MoveGenerator()
+    // calloc hands out zeroed pages lazily: only the entries written below are touched.
+    : sliding_moves_(static_cast<Bitboard*>(std::calloc(TABLE_COUNT * TABLE_SIZE, sizeof(Bitboard)))) {
+    if (!sliding_moves_) throw std::bad_alloc();
+    const Rays rook_rays = make_rays(ROOK_DIRECTIONS);
+    const Rays bishop_rays = make_rays(BISHOP_DIRECTIONS);
     for (Square s = 0; s < 64; ++s) {
         for (const unsigned kind : {ROOK_KIND, BISHOP_KIND}) {
             const bool rook = kind == ROOK_KIND;
@@ -171,19 +220,19 @@ MoveGenerator::MoveGenerator() : sliding_moves_(new Bitboard[TABLE_COUNT * TABLE
             do {
                 const std::uint64_t key = (blockers * m.magic) >> m.shift;
                 if (key >= TABLE_SIZE) fail("index out of range: magic key " + std::to_string(key));
-                entries[key] = get_moves_from_blockers(s, blockers, rook ? ROOK_DIRECTIONS : BISHOP_DIRECTIONS);
+                entries[key] = ray_attacks(rook ? rook_rays : bishop_rays, s, blockers);
                 blockers = (blockers - m.mask) & m.mask;
             } while (blockers);
         }
     }
 }
 
-bool MoveGenerator::square_in_check(const Board& board, Square square, std::uint64_t to_move) const {
+bool MoveGenerator::square_in_check(const Pieces& p, Square square, std::uint64_t to_move) const {
     const unsigned offset = to_move ? BLACK_OFFSET : 0;
-    const auto& p = board.pieces;
     if (KNIGHT_ATTACKS[square] & p[offset + KNIGHT]) return true;
     if ((to_move ? BLACK_PAWN_ATTACKERS : WHITE_PAWN_ATTACKERS)[square] & p[offset + PAWN]) return true;
-    const Bitboard occupied = board.occupancy();
+    Bitboard occupied = 0;
+    for (const Bitboard b : p) occupied |= b;
     const Bitboard queens = p[offset + QUEEN];
     if ((slider_attacks(square, occupied, ROOK_KIND) & (p[offset + ROOK] | queens)) |
         (slider_attacks(square, occupied, BISHOP_KIND) & (p[offset + BISHOP] | queens)))
@@ -191,11 +240,10 @@ bool MoveGenerator::square_in_check(const Board& board, Square square, std::uint
     return get_king_circle(square) & p[offset + KING];
 }
 
-bool MoveGenerator::phantom_check(const Board& board) const {
-    const std::uint64_t to_move = board.to_move();
-    const Bitboard king = board.pieces[to_move ? BLACK_OFFSET + KING : KING];
+bool MoveGenerator::king_attacked(const Pieces& pieces, std::uint64_t side) const {
+    const Bitboard king = pieces[side ? KING : BLACK_OFFSET + KING];
     if (!king) return false;  // no king, nothing to attack
-    return square_in_check(board, lowest(king), to_move ^ 1);
+    return square_in_check(pieces, lowest(king), side);
 }
 
 bool MoveGenerator::can_castle(const Board& board, std::initializer_list<Square> squares, Bitboard blockers,
@@ -295,15 +343,52 @@ void MoveGenerator::pseudo_moves(const Board& board, MoveList& out) const {
     magic_moves(board, self_offset, self_mask, opp_mask, BISHOP_KIND, out);
 }
 
+namespace {
+
+// True when no square is held by two bitboards.
+bool words_disjoint(const Pieces& pieces) {
+    Bitboard seen = 0, twice = 0;
+    for (const Bitboard b : pieces) {
+        twice |= seen & b;
+        seen |= b;
+    }
+    return twice == 0;
+}
+
+}  // namespace
+
 void MoveGenerator::moves(Board& board, MoveList& out) const {
     pseudo_moves(board, out);
+    const Pieces& pieces = board.pieces;
+    const Bitboard occupied = board.occupancy();
+    const std::uint64_t side = board.to_move();
+    const Bitboard king = pieces[side ? KING : BLACK_OFFSET + KING];
+
+    // Only moves that can expose the king need the full test: when the king
+    // is not in check, a move that is not a king move, not en passant and not
+    // made by a piece standing first in line from the king cannot leave it
+    // attacked. The shortcut needs an ordinary placement: one king, no square
+    // held twice.
+    Bitboard suspects = ~Bitboard{0};
+    if (king && !(king & (king - 1)) && words_disjoint(pieces)) {
+        const Square k = lowest(king);
+        if (!square_in_check(pieces, k, side))
+            suspects = king | ((slider_attacks(k, occupied, ROOK_KIND) | slider_attacks(k, occupied, BISHOP_KIND)) &
+                               board.colour_mask(side ? 0 : BLACK_OFFSET));
+    }
+
+    // A suspect move is played on a scratch copy of the bitboards, exactly as
+    // push_move would play it, and the mover's king is tested there; dropping
+    // the copy takes the move back. The board itself is never written.
     std::size_t kept = 0;
     for (std::size_t i = 0; i < out.size; ++i) {
         const ChessMove move = out.moves[i];
-        board.push_move(move);
-        const bool legal = !phantom_check(board);
-        board.pop_move();
-        if (legal) out.moves[kept++] = move;
+        if (has(suspects, move.from()) || move.special() == EN_PASSANT) {
+            Pieces after = pieces;
+            apply_move(after, move, move_roles(pieces, occupied, move));
+            if (king_attacked(after, side)) continue;
+        }
+        out.moves[kept++] = move;
     }
     out.size = kept;
 }

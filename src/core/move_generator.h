@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -83,11 +84,17 @@ public:
     }
 
     // Is square attacked by the side opposite to to_move (1 = white)?
-    bool square_in_check(const Board& board, Square square, std::uint64_t to_move) const;
+    bool square_in_check(const Pieces& pieces, Square square, std::uint64_t to_move) const;
+    bool square_in_check(const Board& board, Square square, std::uint64_t to_move) const {
+        return square_in_check(board.pieces, square, to_move);
+    }
+
+    // Is the king of the given side (1 = white) attacked? With several kings
+    // only the lowest is looked at; a side without a king is never in check.
+    bool king_attacked(const Pieces& pieces, std::uint64_t side) const;
 
     // Right after a move: is the king of the side that just moved attacked?
-    // A side without a king is never in check.
-    bool phantom_check(const Board& board) const;
+    bool phantom_check(const Board& board) const { return king_attacked(board.pieces, board.to_move() ^ 1); }
 
     void pseudo_moves(const Board& board, MoveList& out) const;
 
@@ -113,7 +120,10 @@ private:
     void magic_moves(const Board& board, unsigned offset, Bitboard self_mask, Bitboard opp_mask, unsigned piece_type,
                      MoveList& out) const;
 
-    std::unique_ptr<Bitboard[]> sliding_moves_;
+    struct FreeTables {
+        void operator()(Bitboard* tables) const { std::free(tables); }
+    };
+    std::unique_ptr<Bitboard[], FreeTables> sliding_moves_;
     std::array<Magic, TABLE_COUNT> magics_;
 };
 

@@ -42,6 +42,15 @@ Borrow::~Borrow() {
 }
 
 // ---------------------------------------------------------------------------
+// Classes
+
+PyTypeObject* create_type(PyType_Spec& spec, const char* bare_name) {
+    auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+    if (type != nullptr) type->tp_name = bare_name;
+    return type;
+}
+
+// ---------------------------------------------------------------------------
 // Binding
 
 namespace {

@@ -74,6 +74,11 @@ constexpr const char* class_name<Board>() { return "Board"; }
 template <>
 constexpr const char* class_name<MoveGenerator>() { return "MoveGenerator"; }
 
+// Creates a class from its spec, whose name carries the module
+// ("mirelo_chess.Board") so that the class has a __module__, then gives the
+// class its bare name, which every message uses.
+PyTypeObject* create_type(PyType_Spec& spec, const char* bare_name);
+
 // A new Python object of the value's class, its value built from args.
 template <typename Value, typename... Args>
 PyObject* wrap(Args&&... args) {

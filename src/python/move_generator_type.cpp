@@ -54,14 +54,14 @@ PyType_Slot SLOTS[] = {
     {0, nullptr},
 };
 
-PyType_Spec SPEC = {"MoveGenerator", sizeof(MoveGeneratorObject), 0, Py_TPFLAGS_DEFAULT, SLOTS};
+PyType_Spec SPEC = {"mirelo_chess.MoveGenerator", sizeof(MoveGeneratorObject), 0, Py_TPFLAGS_DEFAULT, SLOTS};
 
 }  // namespace
 
 template <>
 PyTypeObject* type_object<MoveGenerator>() {
     static PyTypeObject* type = nullptr;
-    if (type == nullptr) type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&SPEC));
+    if (type == nullptr) type = create_type(SPEC, class_name<MoveGenerator>());
     return type;
 }
 
