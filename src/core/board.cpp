@@ -199,13 +199,16 @@ std::expected<void, std::string> Board::push(ChessMove move) {
 
 MoveRoles move_roles(const Pieces& pieces, Bitboard occupancy, ChessMove move) {
     const Square from = move.from(), to = move.to();
-    MoveRoles roles{NO_PIECE, NO_PIECE, NO_PIECE, NO_PIECE, to, 0, 0};
+    MoveRoles roles{NO_PIECE, NO_PIECE, NO_PIECE, NO_PIECE, to, 0, 0, MoveRoles::Problem::none};
     for (unsigned i = 0; i < 12 && has(occupancy, from); ++i)
         if (has(pieces[i], from)) {
             roles.mover = i;
             break;
         }
-    if (roles.mover == NO_PIECE) fail("No piece to move on " + square_name(from));
+    if (roles.mover == NO_PIECE) {
+        roles.problem = MoveRoles::Problem::empty_square;
+        return roles;
+    }
     const unsigned mover = roles.mover;
     const bool white_mover = is_white_piece(mover);
     const unsigned opponent = white_mover ? BLACK_OFFSET : 0;
@@ -224,8 +227,10 @@ MoveRoles move_roles(const Pieces& pieces, Bitboard occupancy, ChessMove move) {
             roles.captured_on = white_mover ? to - 8 : to + 8;
         }
         if (rank_of(to) == 0 || rank_of(to) == 7) {
-            if (!is_promotion_code(move.special())) fail("Promotion piece needed for " + move.to_string());
-            roles.promotion = move.special() + mover - 3;
+            if (is_promotion_code(move.special()))
+                roles.promotion = move.special() + mover - 3;
+            else
+                roles.problem = MoveRoles::Problem::promotion_needed;
         }
     } else if (type_of(mover) == KING) {
         // Castling is the king's two-square move from its home square; the rook
@@ -256,6 +261,8 @@ void apply_move(Pieces& pieces, ChessMove move, const MoveRoles& roles) {
 void Board::push_move(ChessMove move) {
     const Square from = move.from(), to = move.to();
     const MoveRoles roles = move_roles(pieces, occupancy(), move);
+    if (roles.problem == MoveRoles::Problem::empty_square) fail("No piece to move on " + square_name(from));
+    if (roles.problem == MoveRoles::Problem::promotion_needed) fail("Promotion piece needed for " + move.to_string());
     const unsigned mover = roles.mover;
 
     // Save every word about to change, then the record.

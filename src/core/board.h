@@ -46,11 +46,12 @@ struct MoveRoles {
     Square captured_on;  // 64 or more: an en-passant victim off the board
     Square rook_from;
     Square rook_to;
+    // A move that cannot be played: from an empty square, or a pawn reaching
+    // the last rank without a promotion code.
+    enum class Problem : std::uint8_t { none, empty_square, promotion_needed } problem;
 };
 
-// The roles of a move on a position with the given occupancy. A move from an
-// empty square, and a pawn reaching the last rank without a promotion code,
-// are internal failures.
+// The roles of a move on a position with the given occupancy.
 MoveRoles move_roles(const Pieces& pieces, Bitboard occupancy, ChessMove move);
 
 // Applies a move's changes to the bitboards; only the words of its roles change.

@@ -384,8 +384,13 @@ void MoveGenerator::moves(Board& board, MoveList& out) const {
     for (std::size_t i = 0; i < out.size; ++i) {
         const ChessMove move = out.moves[i];
         if (has(suspects, move.from()) || move.special() == EN_PASSANT) {
+            // On a placement where a square is held twice the piece that moves
+            // can differ from the one the move was generated for; a move that
+            // cannot be played is not legal.
+            const MoveRoles roles = move_roles(pieces, occupied, move);
+            if (roles.problem != MoveRoles::Problem::none) continue;
             Pieces after = pieces;
-            apply_move(after, move, move_roles(pieces, occupied, move));
+            apply_move(after, move, roles);
             if (king_attacked(after, side)) continue;
         }
         out.moves[kept++] = move;

@@ -1,0 +1,252 @@
+// Move values, and making and unmaking moves on the core board.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "board.h"
+#include "chess_move.h"
+#include "move_generator.h"
+
+namespace mirelo {
+namespace {
+
+ChessMove parse(std::string_view text) { return ChessMove::from_str(text).value(); }
+
+std::string parse_error(std::string_view text) { return ChessMove::from_str(text).error(); }
+
+std::string failure_of(auto&& body) {
+    try {
+        body();
+    } catch (const Failure& failure) {
+        return failure.message();
+    }
+    return "<no failure>";
+}
+
+TEST(ChessMove, ParsesAndWrites) {
+    const ChessMove e2e4 = parse("e2e4");
+    EXPECT_EQ(e2e4.from(), 12u);
+    EXPECT_EQ(e2e4.to(), 28u);
+    EXPECT_EQ(e2e4.special(), 0u);
+    EXPECT_EQ(e2e4.data, 1804);
+    EXPECT_EQ(e2e4.to_string(), "e2e4");
+
+    const ChessMove promotion = parse(" e7e8q\n");
+    EXPECT_EQ(promotion.from(), 52u);
+    EXPECT_EQ(promotion.to(), 60u);
+    EXPECT_EQ(promotion.special(), 7u);
+    EXPECT_EQ(parse("e7e8N").to_string(), "e7e8n");
+    EXPECT_EQ(parse("\u3000e7e8Q\u2029").to_string(), "e7e8q");
+
+    EXPECT_EQ(ChessMove{0x3184}.to_string(), "e1g1");
+    EXPECT_EQ(ChessMove{0x3084}.to_string(), "e1c1");
+    EXPECT_EQ(ChessMove{0x3FBC}.to_string(), "e8g8");
+    EXPECT_EQ(ChessMove{0x3EBC}.to_string(), "e8c8");
+}
+
+TEST(ChessMove, ErrorTextsAndFailuresInOrder) {
+    const std::string length = "Unsupported move notation. Must be 4 or 5 (promotion) characters. Found: ";
+    EXPECT_EQ(parse_error("e2e"), length + "e2e");
+    EXPECT_EQ(parse_error(""), length);
+    EXPECT_EQ(parse_error("e2e4qq"), length + "e2e4qq");
+    EXPECT_EQ(parse_error("e7e8k"), "Unsupported promotion type for e7e8k");
+    EXPECT_EQ(parse_error("e2e44"), "Unsupported promotion type for e2e44");
+    EXPECT_EQ(parse_error("z9z9x"), "Unsupported promotion type for z9z9x");
+
+    EXPECT_EQ(failure_of([] { ChessMove::from_str("i2e4"); }), "assertion failed: from_file <= 7");
+    EXPECT_EQ(failure_of([] { ChessMove::from_str("E2E4"); }), "assertion failed: from_file <= 7");
+    EXPECT_EQ(failure_of([] { ChessMove::from_str("e9e4"); }), "assertion failed: from_rank <= 7");
+    EXPECT_EQ(failure_of([] { ChessMove::from_str("e0e4"); }), "assertion failed: from_rank <= 7");
+    EXPECT_EQ(failure_of([] { ChessMove::from_str("e2z4"); }), "assertion failed: to_file <= 7");
+    EXPECT_EQ(failure_of([] { ChessMove::from_str("e2e9"); }), "assertion failed: to_rank <= 7");
+    // Two characters of two bytes each: the from-checks run before the missing third.
+    EXPECT_EQ(failure_of([] { ChessMove::from_str("\u0161\u0139"); }), "assertion failed: from_rank <= 7");
+    EXPECT_EQ(failure_of([] { ChessMove::from_str("\U0001F600"); }),
+              "Move text has fewer than four characters: \U0001F600");
+}
+
+TEST(ChessMove, CheckedConstruction) {
+    EXPECT_EQ(failure_of([] { ChessMove::make(64, 0, 0); }), "Invalid FROM int");
+    EXPECT_EQ(failure_of([] { ChessMove::make(0, 64, 0); }), "Invalid TO int");
+    EXPECT_EQ(failure_of([] { ChessMove::make(0, 0, 16); }), "Invalid SPECIAL int");
+    EXPECT_THROW(ChessMove::make(12, 28, 8).to_string(), Failure);
+}
+
+Board board_of(std::string_view fen) { return Board::from_fen(fen).value(); }
+
+void expect_keys_match_position(const Board& board) {
+    const auto [key, sum] = zobrist_keys(*board.zobrist.z64, *board.zobrist.z16, board.pieces, board.info);
+    ASSERT_EQ(board.zobrist.z_key, key) << board.to_fen();
+    ASSERT_EQ(board.zobrist.z_sum, sum) << board.to_fen();
+}
+
+void expect_same(const Board& a, const Board& b) {
+    EXPECT_EQ(a.pieces, b.pieces);
+    EXPECT_EQ(a.info, b.info);
+    EXPECT_EQ(a.zobrist.z_key, b.zobrist.z_key);
+    EXPECT_EQ(a.zobrist.z_sum, b.zobrist.z_sum);
+    EXPECT_EQ(a.pieces_stacks, b.pieces_stacks);
+    ASSERT_EQ(a.move_stack.size(), b.move_stack.size());
+    for (std::size_t i = 0; i < a.move_stack.size(); ++i) {
+        EXPECT_EQ(a.move_stack[i].info, b.move_stack[i].info);
+        EXPECT_EQ(a.move_stack[i].moved, b.move_stack[i].moved);
+    }
+}
+
+TEST(PushPop, E2E4RecordsAndKeys) {
+    Board board = board_of(DEFAULT_FEN);
+    const Board start = board;
+    board.push_move(parse("e2e4"));
+    EXPECT_EQ(board.pieces[0], 0xFF00u ^ (1u << 12) ^ (1u << 28));
+    EXPECT_EQ(board.info, 0x2001Eu);
+    ASSERT_EQ(board.move_stack.size(), 1u);
+    EXPECT_EQ(board.move_stack[0].info, 0x1Fu);
+    EXPECT_EQ(board.move_stack[0].moved, 0x001);
+    EXPECT_EQ(board.pieces_stacks[0], std::vector<Bitboard>{0xFF00});
+    EXPECT_EQ(board.zobrist.z_key, 0x16C463C54535BBA0u);
+    EXPECT_EQ(board.zobrist.z_sum, 0xBAA1);
+
+    board.push_move(parse("d7d5"));
+    EXPECT_EQ(board.info, 0x11Fu);  // bit 17 cleared, bit 8 (d-file for white) and side set
+    board.push_move(parse("e4d5"));
+    EXPECT_EQ(board.move_stack.back().moved, 0x041);
+    EXPECT_FALSE(has(board.pieces[6], 35));
+    for (int i = 0; i < 3; ++i) board.pop_move();
+    expect_same(board, start);
+}
+
+TEST(PushPop, SpecialMovesSaveTheirWords) {
+    Board ep = board_of("4k3/8/8/3pP3/8/8/8/4K3 w - d6");
+    ep.push_move(parse("e5d6"));
+    EXPECT_EQ(ep.move_stack.back().moved, 0x041);
+    EXPECT_FALSE(has(ep.pieces[6], 35));
+    EXPECT_EQ(ep.info & EN_PASSANT_MASK, 0u);
+
+    for (const ChessMove castle : {parse("e1g1"), ChessMove{0x3184}}) {
+        Board board = board_of("4k3/8/8/8/8/8/8/4K2R w K -");
+        board.push_move(castle);
+        EXPECT_EQ(board.pieces[5], square_bit(6));
+        EXPECT_EQ(board.pieces[3], square_bit(5));
+        EXPECT_EQ(board.info & 0x1E, 0u);
+        EXPECT_EQ(board.move_stack.back().moved, 0x028);
+    }
+
+    Board promotion = board_of("3rk3/4P3/8/8/8/8/8/4K3 w - -");
+    promotion.push_move(parse("e7d8n"));
+    EXPECT_EQ(promotion.move_stack.back().moved, 0x203);
+    EXPECT_EQ(promotion.pieces[1], square_bit(59));
+}
+
+TEST(PushPop, RefusalsChangeNothing) {
+    Board board = board_of(DEFAULT_FEN);
+    const Board start = board;
+    EXPECT_EQ(failure_of([&] { board.pop_move(); }), "No move to take back");
+    EXPECT_EQ(failure_of([&] { board.push_move(parse("e3e4")); }), "No piece to move on e3");
+    EXPECT_EQ(board.push(parse("e1e2")).error(), "Destination holds a piece of the moving side: e1e2");
+    expect_same(board, start);
+
+    Board pawn = board_of("4k3/4P3/8/8/8/8/8/4K3 w - -");
+    const Board before = pawn;
+    EXPECT_EQ(pawn.push(parse("e7e8")).error(), "Promotion piece needed for e7e8 (add n, b, r or q)");
+    EXPECT_EQ(failure_of([&] { pawn.push_move(parse("e7e8")); }), "Promotion piece needed for e7e8");
+    expect_same(pawn, before);
+}
+
+// Moves no generator produces still keep the stacks consistent and the keys
+// equal to the position's.
+TEST(PushPop, UnusualMovesKeepKeysExact) {
+    for (const auto& [fen, text] : std::vector<std::pair<const char*, const char*>>{
+             {"4k3/8/8/8/8/8/8/4K3 w K -", "e1g1"},        // castling rights, no rook
+             {"4k3/8/8/8/4K3/8/8/7R w - -", "e4g4"},       // not castling
+             {"4k3/8/8/8/8/8/3P4/4K3 w - -", "d2e3"},      // diagonal onto nothing
+             {"4k3/8/8/8/8/8/1P6/4K3 w - -", "b2a1q"},     // backwards to the first rank
+             {"4k2r/8/8/8/8/8/8/4K3 w k -", "e8g8"},       // black castles out of turn
+             {"8/8/8/8/8/8/8/8 w - m", "a1a1"},            // nothing to move
+             {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -", "e7e5"}}) {
+        Board board = board_of(fen);
+        const Board start = board;
+        try {
+            if (!board.push(parse(text))) continue;
+        } catch (const Failure&) {
+            expect_same(board, start);
+            continue;
+        }
+        expect_keys_match_position(board);
+        board.pop_move();
+        expect_same(board, start);
+    }
+}
+
+// Long random sequences of generator moves, with take-backs mixed in: the keys
+// always equal a from-scratch recomputation and unwinding restores everything.
+TEST(PushPop, RandomSequencesKeepKeysAndUndoExactly) {
+    const MoveGenerator generator;
+    std::mt19937_64 rng(20261208);
+    for (const char* fen : {DEFAULT_FEN.data(), "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -",
+                            "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq -"}) {
+        for (int game = 0; game < 20; ++game) {
+            Board board = board_of(fen);
+            const Board start = board;
+            std::vector<Board> history;
+            for (int ply = 0; ply < 200; ++ply) {
+                MoveList moves;
+                generator.moves(board, moves);
+                if (moves.size == 0 || (rng() % 7 == 0 && !history.empty())) {
+                    if (history.empty()) break;
+                    board.pop_move();
+                    expect_same(board, history.back());
+                    history.pop_back();
+                    continue;
+                }
+                history.push_back(board);
+                board.push_move(moves.moves[rng() % moves.size]);
+                expect_keys_match_position(board);
+            }
+            while (!history.empty()) {
+                board.pop_move();
+                history.pop_back();
+            }
+            expect_same(board, start);
+        }
+    }
+}
+
+TEST(Board, BitOperations) {
+    EXPECT_EQ(move_bit(0b0001, 0, 2), 0b0100u);
+    EXPECT_EQ(move_bit(0b0100, 0, 2), 0b0100u);  // clear source: destination stays set
+    EXPECT_EQ(move_bit(0b0101, 0, 0), 0b0101u);
+    EXPECT_EQ(delete_bit(0b0101, 2), 0b0001u);
+    const Board board = board_of(DEFAULT_FEN);
+    EXPECT_EQ(board.get_piece(20, 0, 12, board.occupancy()), NO_PIECE);
+    EXPECT_EQ(board.get_piece(60, 0, 6, board.occupancy()), NO_PIECE);
+    EXPECT_EQ(board.get_piece(60, 0, 12, board.occupancy()), 11u);
+}
+
+TEST(Fen, ReverseAndLenientReading) {
+    EXPECT_EQ(reverse_fen("a/b/"), "/b/a");
+    EXPECT_EQ(reverse_fen("abc"), "abc");
+    EXPECT_EQ(reverse_fen(""), "");
+    EXPECT_EQ(pieces_from_fen("p7/8/8/8/8/8/8/8/8")[6], 1u);  // the ninth rank wraps to a1
+    EXPECT_EQ(board_of("8/8/8/8/8/8/8/8 w - z").info, 1u | (1ull << 30));
+    EXPECT_EQ(board_of("8/8/8/8/8/8/8/8 b KQ-kq e3").info, 0x6u | (1ull << 17));
+    EXPECT_EQ(Board::from_fen("8/8/8/8/8/8/8/8 x").error(), "Invalid side-to-move");
+    EXPECT_EQ(failure_of([] { Board::from_fen(DEFAULT_FEN.substr(0, 43)); }), "Missing FEN field: side to move");
+    EXPECT_EQ(failure_of([] { Board::from_fen(" \t\u3000"); }), "Missing FEN field: board");
+}
+
+TEST(Board, ReflectSwapsColoursAndForgetsHistory) {
+    Board board = board_of("4k3/8/8/8/4P3/8/8/1n2K3 w Kq e6");
+    board.push_move(parse("e1d1"));
+    board.reflect();
+    EXPECT_EQ(board.to_fen(), "1N1k4/8/8/4p3/8/8/8/4K3 w Q -");
+    EXPECT_TRUE(board.move_stack.empty());
+    for (const auto& stack : board.pieces_stacks) EXPECT_TRUE(stack.empty());
+    Board ep = board_of("4k3/8/8/3pP3/8/8/8/4K3 w - d6");
+    ep.reflect();
+    EXPECT_EQ(ep.info, (1ull << 16));
+    ep.reflect();
+    EXPECT_EQ(ep.to_fen(), "4k3/8/8/3pP3/8/8/8/4K3 w - d6");
+}
+
+}  // namespace
+}  // namespace mirelo
