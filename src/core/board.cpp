@@ -186,14 +186,13 @@ std::string Board::to_fen() const {
 }
 
 std::expected<void, std::string> Board::push(ChessMove move) {
-    const Square from = move.from(), to = move.to();
-    const unsigned mover = get_piece(from, 0, 12, occupancy());
-    if (mover == NO_PIECE) fail("No piece to move on " + square_name(from));
-    if (type_of(mover) == PAWN && (rank_of(to) == 0 || rank_of(to) == 7) && !is_promotion_code(move.special()))
+    const MoveRoles roles = move_roles(pieces, occupancy(), move);
+    if (roles.problem == MoveRoles::Problem::empty_square) fail("No piece to move on " + square_name(move.from()));
+    if (roles.problem == MoveRoles::Problem::promotion_needed)
         return std::unexpected("Promotion piece needed for " + move.to_string() + " (add n, b, r or q)");
-    if (has(colour_mask(is_white_piece(mover) ? 0 : BLACK_OFFSET), to))
+    if (has(colour_mask(is_white_piece(roles.mover) ? 0 : BLACK_OFFSET), move.to()))
         return std::unexpected("Destination holds a piece of the moving side: " + move.to_string());
-    push_move(move);
+    play(move, roles);
     return {};
 }
 
@@ -259,10 +258,14 @@ void apply_move(Pieces& pieces, ChessMove move, const MoveRoles& roles) {
 }
 
 void Board::push_move(ChessMove move) {
-    const Square from = move.from(), to = move.to();
     const MoveRoles roles = move_roles(pieces, occupancy(), move);
-    if (roles.problem == MoveRoles::Problem::empty_square) fail("No piece to move on " + square_name(from));
+    if (roles.problem == MoveRoles::Problem::empty_square) fail("No piece to move on " + square_name(move.from()));
     if (roles.problem == MoveRoles::Problem::promotion_needed) fail("Promotion piece needed for " + move.to_string());
+    play(move, roles);
+}
+
+void Board::play(ChessMove move, const MoveRoles& roles) {
+    const Square from = move.from(), to = move.to();
     const unsigned mover = roles.mover;
 
     // Save every word about to change, then the record.

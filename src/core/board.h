@@ -126,6 +126,9 @@ struct Board {
     // and a move onto a piece of the mover's own colour.
     std::expected<void, std::string> push(ChessMove move);
 
+    // Makes a move whose roles are known and playable.
+    void play(ChessMove move, const MoveRoles& roles);
+
     // Takes the last move back; with no history it is an internal failure.
     void pop_move();
 

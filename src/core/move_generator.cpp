@@ -240,6 +240,16 @@ bool MoveGenerator::square_in_check(const Pieces& p, Square square, std::uint64_
     return get_king_circle(square) & p[offset + KING];
 }
 
+Bitboard MoveGenerator::attackers(const Pieces& p, Square square, std::uint64_t to_move, Bitboard occupied) const {
+    const unsigned offset = to_move ? BLACK_OFFSET : 0;
+    const Bitboard queens = p[offset + QUEEN];
+    return (KNIGHT_ATTACKS[square] & p[offset + KNIGHT]) |
+           ((to_move ? BLACK_PAWN_ATTACKERS : WHITE_PAWN_ATTACKERS)[square] & p[offset + PAWN]) |
+           (slider_attacks(square, occupied, ROOK_KIND) & (p[offset + ROOK] | queens)) |
+           (slider_attacks(square, occupied, BISHOP_KIND) & (p[offset + BISHOP] | queens)) |
+           (get_king_circle(square) & p[offset + KING]);
+}
+
 bool MoveGenerator::king_attacked(const Pieces& pieces, std::uint64_t side) const {
     const Bitboard king = pieces[side ? KING : BLACK_OFFSET + KING];
     if (!king) return false;  // no king, nothing to attack
@@ -364,17 +374,30 @@ void MoveGenerator::moves(Board& board, MoveList& out) const {
     const std::uint64_t side = board.to_move();
     const Bitboard king = pieces[side ? KING : BLACK_OFFSET + KING];
 
-    // Only moves that can expose the king need the full test: when the king
+    // Only moves that can expose the king need the full test. When the king
     // is not in check, a move that is not a king move, not en passant and not
     // made by a piece standing first in line from the king cannot leave it
-    // attacked. The shortcut needs an ordinary placement: one king, no square
-    // held twice.
+    // attacked. When it is in check, such a move must also capture the single
+    // checker or step between it and the king. The shortcuts need an ordinary
+    // placement: one king, no square held twice.
     Bitboard suspects = ~Bitboard{0};
+    Bitboard evasions = ~Bitboard{0};
     if (king && !(king & (king - 1)) && words_disjoint(pieces)) {
         const Square k = lowest(king);
-        if (!square_in_check(pieces, k, side))
+        const Bitboard checkers = attackers(pieces, k, side, occupied);
+        if (!checkers) {
             suspects = king | ((slider_attacks(k, occupied, ROOK_KIND) | slider_attacks(k, occupied, BISHOP_KIND)) &
                                board.colour_mask(side ? 0 : BLACK_OFFSET));
+        } else if (checkers & (checkers - 1)) {
+            evasions = 0;  // double check: only the king can move
+        } else {
+            const Square c = lowest(checkers);
+            evasions = checkers;
+            for (const unsigned kind : {ROOK_KIND, BISHOP_KIND}) {
+                const Bitboard from_king = slider_attacks(k, occupied, kind);
+                if (has(from_king, c)) evasions |= from_king & slider_attacks(c, occupied, kind);
+            }
+        }
     }
 
     // A suspect move is played on a scratch copy of the bitboards, exactly as
@@ -383,6 +406,8 @@ void MoveGenerator::moves(Board& board, MoveList& out) const {
     std::size_t kept = 0;
     for (std::size_t i = 0; i < out.size; ++i) {
         const ChessMove move = out.moves[i];
+        const bool king_move = has(king, move.from());
+        if (!king_move && move.special() != EN_PASSANT && !has(evasions, move.to())) continue;
         if (has(suspects, move.from()) || move.special() == EN_PASSANT) {
             // On a placement where a square is held twice the piece that moves
             // can differ from the one the move was generated for; a move that

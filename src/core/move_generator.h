@@ -89,6 +89,9 @@ public:
         return square_in_check(board.pieces, square, to_move);
     }
 
+    // The pieces of the side opposite to to_move that attack square.
+    Bitboard attackers(const Pieces& pieces, Square square, std::uint64_t to_move, Bitboard occupied) const;
+
     // Is the king of the given side (1 = white) attacked? With several kings
     // only the lowest is looked at; a side without a king is never in check.
     bool king_attacked(const Pieces& pieces, std::uint64_t side) const;

@@ -36,6 +36,8 @@ CodePoint decode_utf8(std::string_view text, std::size_t pos) {
 }
 
 std::string_view trim_white_space(std::string_view text) {
+    const auto plain = [](char c) { return c > ' ' && static_cast<unsigned char>(c) < 0x80; };
+    if (text.empty() || (plain(text.front()) && plain(text.back()))) return text;
     std::size_t begin = 0;
     while (begin < text.size()) {
         const CodePoint c = decode_utf8(text, begin);

@@ -63,9 +63,14 @@ struct ZobristBoardComponent {
         while (changed) xor_piece(piece, pop_lowest(changed));
     }
 
-    // Toggles the features of every info bit in changed.
+    // Toggles the features of every info bit in changed; the caller makes
+    // sure no bit above 21 is set.
     void xor_info_bits(std::uint64_t changed) {
-        while (changed) xor_info(pop_lowest(changed));
+        while (changed) {
+            const std::size_t i = INFO_FEATURE_BASE + pop_lowest(changed);
+            z_key ^= z64->features[i];
+            z_sum ^= z16->features[i];
+        }
     }
 };
 

@@ -175,23 +175,43 @@ PyObject* new_ascii_str(const char* text, std::size_t length) {
     return str;
 }
 
+namespace {
+
+// Adds n references to a shared singleton at once. Under the interpreter lock
+// this equals n single increments; interpreters that keep reference counts
+// elsewhere get the increments one by one.
+void add_references(PyObject* object, Py_ssize_t n) {
+#if defined(PYPY_VERSION) || defined(Py_GIL_DISABLED)
+    for (Py_ssize_t i = 0; i < n; ++i) Py_INCREF(object);
+#else
+    Py_SET_REFCNT(object, Py_REFCNT(object) + n);
+#endif
+}
+
+}  // namespace
+
 PyObject* new_planes_list(const Planes& planes) {
     PyObject* outer = PyList_New(12);
     if (outer == nullptr) throw_python_error();
+    Py_ssize_t trues = 0;
     for (Py_ssize_t p = 0; p < 12; ++p) {
         PyObject* plane = PyList_New(64);
         if (plane == nullptr) {
+            add_references(Py_True, trues);
+            add_references(Py_False, p * 64 - trues);
             Py_DECREF(outer);
             throw_python_error();
         }
         const std::uint8_t* flags = planes.data() + p * 64;
+        // The references are added in bulk below.
         for (Py_ssize_t s = 0; s < 64; ++s) {
-            PyObject* flag = flags[s] ? Py_True : Py_False;
-            Py_INCREF(flag);
-            PyList_SET_ITEM(plane, s, flag);
+            PyList_SET_ITEM(plane, s, flags[s] ? Py_True : Py_False);
+            trues += flags[s];
         }
         PyList_SET_ITEM(outer, p, plane);
     }
+    add_references(Py_True, trues);
+    add_references(Py_False, 12 * 64 - trues);
     return outer;
 }
 
