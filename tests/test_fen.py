@@ -10,6 +10,7 @@ import chess
 import pytest
 
 from mirelo_chess import Board
+from support import PanicException, castling_text, expected_fen, pick_move
 
 START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
 EMPTY_BLACK = "8/8/8/8/8/8/8/8 b - -"
@@ -24,15 +25,6 @@ WHITE_SPACE = (
 NOT_WHITE_SPACE = ["\x1c", "\x1d", "\x1e", "\x1f", "\u200b", "\u180e", "\ufeff", "\x00", "_"]
 
 
-def _panic_type():
-    try:
-        Board("x")
-    except BaseException as e:  # noqa: B036 - the internal failure is a BaseException
-        return type(e)
-    raise AssertionError("Board('x') did not fail")
-
-
-PanicException = _panic_type()
 
 
 def fen_of(text):
@@ -343,54 +335,13 @@ def test_after_e2e4():
 # ---------------------------------------------------------------- round trips
 
 
-def _castling_text(pc):
-    rights = pc.castling_rights
-    text = "".join(letter for letter, square in (("K", chess.H1), ("Q", chess.A1),
-                                                  ("k", chess.H8), ("q", chess.A8))
-                   if rights & chess.BB_SQUARES[square])
-    return text or "-"
-
-
-def expected_fen(pc):
-    """The four-field text this library writes for a python-chess position
-    reached by legal play: the en-passant square is written after every
-    double pawn step, whether or not a capture is possible."""
-    ep = "-"
-    if pc.move_stack:
-        move = pc.peek()
-        if (pc.piece_type_at(move.to_square) == chess.PAWN and move.promotion is None
-                and abs(move.to_square - move.from_square) == 16):
-            ep = chess.square_name((move.from_square + move.to_square) // 2)
-    side = "w" if pc.turn == chess.WHITE else "b"
-    return " ".join([pc.board_fen(), side, _castling_text(pc), ep])
-
-
-def _pick(rng, pc):
-    """A legal move, special moves favoured; None when there is none."""
-    moves = list(pc.legal_moves)
-    if not moves:
-        return None
-    en_passant = [m for m in moves if pc.is_en_passant(m)]
-    if en_passant and rng.random() < 0.8:
-        return rng.choice(en_passant)
-    double_steps = [m for m in moves if abs(m.to_square - m.from_square) == 16
-                    and pc.piece_type_at(m.from_square) == chess.PAWN]
-    if double_steps and rng.random() < 0.25:
-        return rng.choice(double_steps)
-    special = [m for m in moves if m.promotion or pc.is_castling(m) or pc.is_en_passant(m)
-               or pc.is_capture(m)]
-    if special and rng.random() < 0.4:
-        return rng.choice(special)
-    return rng.choice(moves)
-
-
 def _playout_positions(seed, games, plies):
     rng = random.Random(seed)
     for _ in range(games):
         pc = chess.Board()
         yield pc.copy()
         for _ in range(plies):
-            move = _pick(rng, pc)
+            move = pick_move(rng, pc)
             if move is None:
                 break
             pc.push(move)

@@ -7,6 +7,7 @@ import chess
 import pytest
 
 from mirelo_chess import Board, MoveGenerator
+from support import PanicException, history_fens
 
 START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
 KIWIPETE = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -"
@@ -22,29 +23,6 @@ BLACK_KING_E8 = ["e8e7", "e8f8", "e8d8", "e8d7", "e8f7"]
 @pytest.fixture(scope="module")
 def gen():
     return MoveGenerator()
-
-
-def panic_type():
-    try:
-        Board("x")
-    except BaseException as e:  # noqa: B902 - the internal-failure class is a BaseException
-        return type(e)
-    raise AssertionError("Board('x') did not fail")
-
-
-def history_fens(board):
-    """FENs met while taking back every move of a copy of `board`, newest first.
-    The copy ends on an empty history, which must be reported as such."""
-    c = board.copy()
-    fens = []
-    while True:
-        try:
-            c.pop()
-        except BaseException as e:  # noqa: B902
-            assert type(e) is panic_type()
-            assert str(e) == "No move to take back"
-            return fens
-        fens.append(c.fen())
 
 
 def snapshot(board):

@@ -14,6 +14,7 @@ import pytest
 
 import mirelo_chess
 from mirelo_chess import Board, MoveGenerator
+from support import PanicException
 
 START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
 AFTER_E4 = "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3"
@@ -23,15 +24,6 @@ Py_TPFLAGS_HAVE_GC = 1 << 14
 CPYTHON = platform.python_implementation() == "CPython"
 
 
-def _panic_type():
-    try:
-        Board("x")
-    except BaseException as e:  # noqa: B036 - the internal failure is a BaseException
-        return type(e)
-    raise AssertionError("Board('x') did not fail")
-
-
-PanicException = _panic_type()
 
 
 @pytest.fixture(scope="module")

@@ -10,6 +10,7 @@ import chess
 import pytest
 
 from mirelo_chess import Board
+from support import PanicException, castling_text, expected_fen, pick_move
 
 START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
 AFTER_E4 = "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3"
@@ -18,15 +19,6 @@ CASTLES_BLACK = "r3k2r/8/8/8/8/8/8/R3K2R b KQkq -"
 NOTATION = "Unsupported move notation. Must be 4 or 5 (promotion) characters. Found: "
 
 
-def _panic_type():
-    try:
-        Board("x")
-    except BaseException as e:  # noqa: B036 - the internal failure is a BaseException
-        return type(e)
-    raise AssertionError("Board('x') did not fail")
-
-
-PanicException = _panic_type()
 
 
 def play(fen, moves):
@@ -54,30 +46,6 @@ def assert_history(board, fens):
 
 
 # ---------------------------------------------------------------- python-chess oracle
-
-
-def _castling_text(pc):
-    rights = pc.castling_rights
-    text = "".join(letter for letter, square in (("K", chess.H1), ("Q", chess.A1),
-                                                  ("k", chess.H8), ("q", chess.A8))
-                   if rights & chess.BB_SQUARES[square])
-    return text or "-"
-
-
-def expected_fen(pc):
-    """The four-field text of a python-chess position reached by legal
-    play, with the en-passant square written after every double pawn step
-    (whether or not a capture is possible), as this library keeps it."""
-    ep = "-"
-    if not pc.move_stack and pc.ep_square is not None:  # as read from the text
-        ep = chess.square_name(pc.ep_square)
-    if pc.move_stack:
-        move = pc.peek()
-        if (pc.piece_type_at(move.to_square) == chess.PAWN and move.promotion is None
-                and abs(move.to_square - move.from_square) == 16):
-            ep = chess.square_name((move.from_square + move.to_square) // 2)
-    side = "w" if pc.turn == chess.WHITE else "b"
-    return " ".join([pc.board_fen(), side, _castling_text(pc), ep])
 
 
 def legal_line(fen, ucis):
@@ -387,26 +355,6 @@ def test_pop_after_history_is_used_up_then_push_again():
 # ---------------------------------------------------------------- random playouts
 
 
-def _pick(rng, pc):
-    """A legal move, special moves (captures, castling, promotions) favoured;
-    None when there is none."""
-    moves = list(pc.legal_moves)
-    en_passant = [m for m in moves if pc.is_en_passant(m)]
-    if en_passant and rng.random() < 0.8:
-        return rng.choice(en_passant)
-    double_steps = [m for m in moves if abs(m.to_square - m.from_square) == 16
-                    and pc.piece_type_at(m.from_square) == chess.PAWN]
-    if double_steps and rng.random() < 0.25:
-        return rng.choice(double_steps)
-    if not moves:
-        return None
-    special = [m for m in moves if m.promotion or pc.is_castling(m) or pc.is_en_passant(m)
-               or pc.is_capture(m)]
-    if special and rng.random() < 0.45:
-        return rng.choice(special)
-    return rng.choice(moves)
-
-
 PLAYOUT_STARTS = [
     START,
     "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -",
@@ -428,7 +376,7 @@ def test_random_playouts_match_python_chess_and_undo_exactly(start):
         fens = [board.fen()]
         assert fens[0] == start
         for _ in range(rng.randrange(20, 160)):
-            move = _pick(rng, pc)
+            move = pick_move(rng, pc)
             if move is None:
                 break
             seen["ep"] += pc.is_en_passant(move)
@@ -449,7 +397,7 @@ def test_random_push_pop_interleaving():
         board = Board(start)
         fens = [board.fen()]
         for _ in range(400):
-            move = _pick(rng, pc)
+            move = pick_move(rng, pc)
             if len(fens) > 1 and (move is None or rng.random() < 0.3):
                 for _ in range(rng.randrange(1, min(4, len(fens) - 1) + 1)):
                     pc.pop()
@@ -474,7 +422,7 @@ def test_playouts_cover_every_special_move():
         board = Board()
         fens = [board.fen()]
         for _ in range(200):
-            move = _pick(rng, pc)
+            move = pick_move(rng, pc)
             if move is None:
                 break
             if pc.is_en_passant(move):

@@ -6,6 +6,7 @@ import chess
 import pytest
 
 from mirelo_chess import Board, MoveGenerator
+from support import PanicException, history_fens
 
 START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
 START_PLACEMENT = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR"
@@ -17,19 +18,11 @@ def gen():
     return MoveGenerator()
 
 
-def panic_type():
-    try:
-        Board("x")
-    except BaseException as e:  # noqa: B902 - the internal-failure class is a BaseException
-        return type(e)
-    raise AssertionError("Board('x') did not fail")
-
-
 def assert_panics(fn, message=None):
     try:
         fn()
     except BaseException as e:  # noqa: B902
-        assert type(e) is panic_type(), repr(e)
+        assert type(e) is PanicException, repr(e)
         assert not isinstance(e, Exception)
         if message is not None:
             assert str(e) == message
@@ -77,20 +70,6 @@ def mirror_move(text):
         return s[0] + str(9 - int(s[1]))
 
     return sq(text[0:2]) + sq(text[2:4]) + text[4:]
-
-
-def history_fens(board):
-    """FENs met while taking back every move of a copy of `board`, newest first."""
-    c = board.copy()
-    fens = []
-    while True:
-        try:
-            c.pop()
-        except BaseException as e:  # noqa: B902
-            assert type(e) is panic_type()
-            assert str(e) == "No move to take back"
-            return fens
-        fens.append(c.fen())
 
 
 def random_playout(seed, plies):
