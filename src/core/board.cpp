@@ -44,30 +44,43 @@ std::array<Bitboard, 12> pieces_from_board_field(std::string_view field) {
     return pieces;
 }
 
-constexpr std::uint64_t RIGHT(unsigned bit) { return std::uint64_t{1} << bit; }
-
-// The castling rights a move takes away (info bits to clear), before the side
-// to move flips.
-std::uint64_t rights_lost(unsigned mover, unsigned captured, Square from, Square to, bool white_to_move) {
-    std::uint64_t lost = 0;
-    // The side to move's own king or rook; a piece of the other side moved out
-    // of turn takes no right away.
-    if (white_to_move) {
-        if (mover == KING) lost |= RIGHT(WHITE_KING_SIDE) | RIGHT(WHITE_QUEEN_SIDE);
-        if (mover == ROOK && from == 7) lost |= RIGHT(WHITE_KING_SIDE);
-        if (mover == ROOK && from == 0) lost |= RIGHT(WHITE_QUEEN_SIDE);
-    } else {
-        if (mover == BLACK_OFFSET + KING) lost |= RIGHT(BLACK_KING_SIDE) | RIGHT(BLACK_QUEEN_SIDE);
-        if (mover == BLACK_OFFSET + ROOK && from == 63) lost |= RIGHT(BLACK_KING_SIDE);
-        if (mover == BLACK_OFFSET + ROOK && from == 56) lost |= RIGHT(BLACK_QUEEN_SIDE);
+// Castling rights (info bits) lost when piece leaves square: the king loses
+// both of its side's rights, a rook leaving its corner the one of that corner.
+constexpr std::array<std::array<std::uint8_t, 64>, 12> make_rights_lost_by_leaving() {
+    std::array<std::array<std::uint8_t, 64>, 12> table{};
+    for (Square s = 0; s < 64; ++s) {
+        table[KING][s] = (1 << WHITE_KING_SIDE) | (1 << WHITE_QUEEN_SIDE);
+        table[BLACK_OFFSET + KING][s] = (1 << BLACK_KING_SIDE) | (1 << BLACK_QUEEN_SIDE);
     }
-    // A rook captured on its corner, whoever captures it.
-    if (captured == ROOK && to == 7) lost |= RIGHT(WHITE_KING_SIDE);
-    if (captured == ROOK && to == 0) lost |= RIGHT(WHITE_QUEEN_SIDE);
-    if (captured == BLACK_OFFSET + ROOK && to == 63) lost |= RIGHT(BLACK_KING_SIDE);
-    if (captured == BLACK_OFFSET + ROOK && to == 56) lost |= RIGHT(BLACK_QUEEN_SIDE);
-    return lost;
+    table[ROOK][7] = 1 << WHITE_KING_SIDE;
+    table[ROOK][0] = 1 << WHITE_QUEEN_SIDE;
+    table[BLACK_OFFSET + ROOK][63] = 1 << BLACK_KING_SIDE;
+    table[BLACK_OFFSET + ROOK][56] = 1 << BLACK_QUEEN_SIDE;
+    return table;
 }
+
+// Castling rights lost when piece is captured on square: a rook on its corner.
+constexpr std::array<std::array<std::uint8_t, 64>, 13> make_rights_lost_by_capture() {
+    std::array<std::array<std::uint8_t, 64>, 13> table{};  // row NO_PIECE stays empty
+    table[ROOK][7] = 1 << WHITE_KING_SIDE;
+    table[ROOK][0] = 1 << WHITE_QUEEN_SIDE;
+    table[BLACK_OFFSET + ROOK][63] = 1 << BLACK_KING_SIDE;
+    table[BLACK_OFFSET + ROOK][56] = 1 << BLACK_QUEEN_SIDE;
+    return table;
+}
+
+constexpr auto RIGHTS_LOST_BY_LEAVING = make_rights_lost_by_leaving();
+constexpr auto RIGHTS_LOST_BY_CAPTURE = make_rights_lost_by_capture();
+
+// The castling rights a move takes away. Only the side to move's own king or
+// rook gives up rights by moving (a piece of the other side moved out of turn
+// keeps them); a rook captured on its corner loses its right whoever captures.
+std::uint64_t rights_lost(unsigned mover, unsigned captured, Square from, Square to, bool white_to_move) {
+    const std::uint64_t by_leaving = is_white_piece(mover) == white_to_move ? RIGHTS_LOST_BY_LEAVING[mover][from] : 0;
+    return by_leaving | RIGHTS_LOST_BY_CAPTURE[captured][to];
+}
+
+constexpr std::uint64_t RIGHT(unsigned bit) { return std::uint64_t{1} << bit; }
 
 bool is_promotion_code(unsigned special) { return special >= PROMOTE_KNIGHT && special <= PROMOTE_QUEEN; }
 
@@ -289,7 +302,7 @@ void Board::play(ChessMove move, const MoveRoles& roles) {
     if (mover == PAWN && rank_of(to) == rank_of(from) + 2) next |= RIGHT(EN_PASSANT_BLACK + file_of(to));
     if (mover == BLACK_OFFSET + PAWN && rank_of(from) == rank_of(to) + 2)
         next |= RIGHT(EN_PASSANT_WHITE + file_of(to));
-    next &= ~rights_lost(mover, roles.captured, from, to, to_move());
+    if (next & CASTLING_RIGHTS) next &= ~rights_lost(mover, roles.captured, from, to, to_move());
     next ^= WHITE_TO_MOVE;
     zobrist.xor_info_bits(info ^ next);
     info = next;
@@ -299,17 +312,20 @@ void Board::pop_move() {
     if (move_stack.empty()) fail("No move to take back");
     const MoveRecord record = move_stack.back();
     const std::uint64_t changed_info = info ^ record.info;
-    if (changed_info >> INFO_FEATURE_BITS) fail("index out of range: info bit above 21 changed");
-    for (Bitboard m = record.moved; m;)
-        if (pieces_stacks[pop_lowest(m)].empty()) fail("Undo stack is empty");
+    // Pushes and pops keep one saved word per bit of every record, and info
+    // bits above 21 never change; the check only guards that invariant.
+    bool consistent = (changed_info >> INFO_FEATURE_BITS) == 0;
+    for (Bitboard m = record.moved; m;) consistent &= !pieces_stacks[pop_lowest(m)].empty();
+    if (!consistent) fail("Undo stacks do not match the last move record");
 
     move_stack.pop_back();
     zobrist.xor_info_bits(changed_info);
     info = record.info;
     for (Bitboard m = record.moved; m;) {
         const unsigned piece = pop_lowest(m);
-        const Bitboard saved = pieces_stacks[piece].back();
-        pieces_stacks[piece].pop_back();
+        auto& stack = pieces_stacks[piece];
+        const Bitboard saved = stack.back();
+        stack.pop_back();
         zobrist.xor_squares(piece, pieces[piece] ^ saved);
         pieces[piece] = saved;
     }

@@ -20,6 +20,7 @@ constexpr std::string_view DEFAULT_FEN = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNB
 
 // Bits of the info word.
 constexpr std::uint64_t WHITE_TO_MOVE = 1;
+constexpr std::uint64_t CASTLING_RIGHTS = 0x1E;
 constexpr unsigned WHITE_KING_SIDE = 1, WHITE_QUEEN_SIDE = 2, BLACK_KING_SIDE = 3, BLACK_QUEEN_SIDE = 4;
 constexpr unsigned EN_PASSANT_WHITE = 5;   // + file: white may take en passant on rank 6
 constexpr unsigned EN_PASSANT_BLACK = 13;  // + file: black may take en passant on rank 3

@@ -36,9 +36,15 @@ std::expected<ChessMove, std::string> ChessMove::from_str(std::string_view text)
             std::string(trimmed));
     }
     // At most five characters fit in five bytes.
-    std::array<char32_t, 5> chars{};
+    std::array<char32_t, 5> chars;
     std::size_t count = 0;
     for (std::size_t pos = 0; pos < trimmed.size(); ++count) {
+        const auto byte = static_cast<unsigned char>(trimmed[pos]);
+        if (byte < 0x80) {
+            chars[count] = byte;
+            ++pos;
+            continue;
+        }
         const CodePoint c = decode_utf8(trimmed, pos);
         chars[count] = c.value;
         pos += c.length;

@@ -110,6 +110,10 @@ void check_missing(const Signature& sig, Py_ssize_t nargs, PyObject** out) {
 
 void bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
     nargs = PyVectorcall_NARGS(nargs);
+    if (kwnames == nullptr && nargs == sig.count) {  // the common call: every argument positional
+        for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
+        return;
+    }
     if (nargs > sig.count) raise_too_many(sig, nargs);
     for (Py_ssize_t i = 0; i < sig.count; ++i) out[i] = i < nargs ? args[i] : nullptr;
     if (kwnames != nullptr) {

@@ -49,10 +49,14 @@ private:
 // ---------------------------------------------------------------------------
 // The Python objects: the object header, the borrow flag and the native value.
 
-template <typename Value>
-struct NativeObject {
+struct ObjectHeader {
     PyObject_HEAD
+    vectorcallfunc vectorcall;  // the fast call path of callable instances
     BorrowFlag borrow;
+};
+
+template <typename Value>
+struct NativeObject : ObjectHeader {
     Value value;
 };
 
@@ -86,6 +90,7 @@ PyObject* wrap(Args&&... args) {
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) throw_python_error();
     auto* object = reinterpret_cast<NativeObject<Value>*>(self);
+    object->vectorcall = nullptr;
     new (&object->borrow) BorrowFlag(0);
     try {
         new (&object->value) Value(std::forward<Args>(args)...);

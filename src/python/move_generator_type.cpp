@@ -2,6 +2,8 @@
 // list its legal moves.
 #include "boundary.h"
 
+#include <structmember.h>
+
 namespace mirelo::py {
 
 namespace {
@@ -10,10 +12,14 @@ constexpr const char* CALL_PARAMS[] = {"board"};
 constexpr Signature NEW_SIGNATURE{"MoveGenerator.__new__()", nullptr, 0, 0};
 constexpr Signature CALL_SIGNATURE{"MoveGenerator.__call__()", CALL_PARAMS, 1, 1};
 
+PyObject* generator_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames);
+
 PyObject* generator_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
         bind(NEW_SIGNATURE, args, kwargs, nullptr);
-        return wrap<MoveGenerator>();
+        PyObject* generator = wrap<MoveGenerator>();
+        reinterpret_cast<MoveGeneratorObject*>(generator)->vectorcall = generator_vectorcall;
+        return generator;
     });
 }
 
@@ -32,29 +38,57 @@ PyObject* legal_move_texts(const MoveList& list) {
     return texts;
 }
 
+// The legal moves of the bound board, as texts.
+PyObject* call(PyObject* self, PyObject* const* bound) {
+    MoveGeneratorObject* generator = receiver<MoveGenerator>(self);
+    Borrow generator_borrow(generator->borrow, Access::shared);
+    BoardObject* board = board_argument(bound[0], "board");
+    Borrow board_borrow(board->borrow, Access::exclusive);
+    MoveList list;
+    generator->value.moves(board->value, list);
+    return legal_move_texts(list);
+}
+
 PyObject* generator_call(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
         PyObject* bound[1];
         bind(CALL_SIGNATURE, args, kwargs, bound);
-        MoveGeneratorObject* generator = receiver<MoveGenerator>(self);
-        Borrow generator_borrow(generator->borrow, Access::shared);
-        BoardObject* board = board_argument(bound[0], "board");
-        Borrow board_borrow(board->borrow, Access::exclusive);
-        MoveList list;
-        generator->value.moves(board->value, list);
-        return legal_move_texts(list);
+        return call(self, bound);
     });
 }
+
+// The same call without building an argument tuple.
+PyObject* generator_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    return guarded([&] {
+        PyObject* bound[1];
+        bind(CALL_SIGNATURE, args, static_cast<Py_ssize_t>(nargsf), kwnames, bound);
+        return call(self, bound);
+    });
+}
+
+#ifndef PYPY_VERSION
+PyMemberDef MEMBERS[] = {
+    {"__vectorcalloffset__", T_PYSSIZET, static_cast<Py_ssize_t>(offsetof(ObjectHeader, vectorcall)), READONLY,
+     nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+constexpr unsigned long FLAGS = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VECTORCALL;
+#else
+constexpr unsigned long FLAGS = Py_TPFLAGS_DEFAULT;
+#endif
 
 PyType_Slot SLOTS[] = {
     {Py_tp_doc, const_cast<char*>("MoveGenerator()\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(generator_new)},
     {Py_tp_call, reinterpret_cast<void*>(generator_call)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<MoveGenerator>)},
+#ifndef PYPY_VERSION
+    {Py_tp_members, MEMBERS},
+#endif
     {0, nullptr},
 };
 
-PyType_Spec SPEC = {"mirelo_chess.MoveGenerator", sizeof(MoveGeneratorObject), 0, Py_TPFLAGS_DEFAULT, SLOTS};
+PyType_Spec SPEC = {"mirelo_chess.MoveGenerator", sizeof(MoveGeneratorObject), 0, FLAGS, SLOTS};
 
 }  // namespace
 
