@@ -200,11 +200,19 @@ std::string Board::to_fen() const {
 
 std::expected<void, std::string> Board::push(ChessMove move) {
     const MoveRoles roles = move_roles(pieces, occupancy(), move);
-    if (roles.problem == MoveRoles::Problem::empty_square) fail("No piece to move on " + square_name(move.from()));
-    if (roles.problem == MoveRoles::Problem::promotion_needed)
-        return std::unexpected("Promotion piece needed for " + move.to_string() + " (add n, b, r or q)");
-    if (has(colour_mask(is_white_piece(roles.mover) ? 0 : BLACK_OFFSET), move.to()))
-        return std::unexpected("Destination holds a piece of the moving side: " + move.to_string());
+    switch (roles.problem) {
+        case MoveRoles::Problem::none:
+            break;
+        case MoveRoles::Problem::empty_square:
+            fail("No piece to move on " + square_name(move.from()));
+        case MoveRoles::Problem::promotion_needed:
+            return std::unexpected("Promotion piece needed for " + move.to_string() + " (add n, b, r or q)");
+        case MoveRoles::Problem::own_destination:
+            return std::unexpected("Destination holds a piece of the moving side: " + move.to_string());
+        case MoveRoles::Problem::rook_square_taken:
+            return std::unexpected("Castling needs " + square_name(roles.rook_to) + " to be empty: " +
+                                   move.to_string());
+    }
     play(move, roles);
     return {};
 }
@@ -255,6 +263,14 @@ MoveRoles move_roles(const Pieces& pieces, Bitboard occupancy, ChessMove move) {
             roles.rook_to = king_side ? home + 1 : home - 1;
         }
     }
+    if (roles.problem != MoveRoles::Problem::none) return roles;
+    const unsigned own = white_mover ? 0 : BLACK_OFFSET;
+    const Bitboard own_mask = pieces[own] | pieces[own + 1] | pieces[own + 2] | pieces[own + 3] |
+                              pieces[own + 4] | pieces[own + 5];
+    if (has(own_mask, to))
+        roles.problem = MoveRoles::Problem::own_destination;
+    else if (roles.rook != NO_PIECE && has(pieces[roles.rook], roles.rook_from) && has(occupancy, roles.rook_to))
+        roles.problem = MoveRoles::Problem::rook_square_taken;
     return roles;
 }
 

@@ -47,9 +47,16 @@ struct MoveRoles {
     Square captured_on;  // 64 or more: an en-passant victim off the board
     Square rook_from;
     Square rook_to;
-    // A move that cannot be played: from an empty square, or a pawn reaching
-    // the last rank without a promotion code.
-    enum class Problem : std::uint8_t { none, empty_square, promotion_needed } problem;
+    // Why the move cannot be played as it stands. The first two stop any
+    // make; the board also refuses the last two when a user types them, since
+    // they would leave two pieces on one square.
+    enum class Problem : std::uint8_t {
+        none,
+        empty_square,       // nothing on the from-square
+        promotion_needed,   // a pawn reaching the last rank without a promotion code
+        own_destination,    // the to-square holds a piece of the mover's colour
+        rook_square_taken,  // castling whose rook would land on an occupied square
+    } problem;
 };
 
 // The roles of a move on a position with the given occupancy.
@@ -123,8 +130,9 @@ struct Board {
     void push_move(ChessMove move);
 
     // Makes a move typed by a user: refuses, as an error text and before
-    // anything changes, a pawn reaching the last rank without a promotion piece
-    // and a move onto a piece of the mover's own colour.
+    // anything changes, a pawn reaching the last rank without a promotion
+    // piece, a move onto a piece of the mover's own colour, and castling whose
+    // rook would land on an occupied square.
     std::expected<void, std::string> push(ChessMove move);
 
     // Makes a move whose roles are known and playable.

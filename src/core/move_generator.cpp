@@ -373,6 +373,7 @@ void MoveGenerator::moves(Board& board, MoveList& out) const {
     const Bitboard occupied = board.occupancy();
     const std::uint64_t side = board.to_move();
     const Bitboard king = pieces[side ? KING : BLACK_OFFSET + KING];
+    const Bitboard own = board.colour_mask(side ? 0 : BLACK_OFFSET);
 
     // Only moves that can expose the king need the full test. When the king
     // is not in check, a move that is not a king move, not en passant and not
@@ -386,8 +387,7 @@ void MoveGenerator::moves(Board& board, MoveList& out) const {
         const Square k = lowest(king);
         const Bitboard checkers = attackers(pieces, k, side, occupied);
         if (!checkers) {
-            suspects = king | ((slider_attacks(k, occupied, ROOK_KIND) | slider_attacks(k, occupied, BISHOP_KIND)) &
-                               board.colour_mask(side ? 0 : BLACK_OFFSET));
+            suspects = king | ((slider_attacks(k, occupied, ROOK_KIND) | slider_attacks(k, occupied, BISHOP_KIND)) & own);
         } else if (checkers & (checkers - 1)) {
             evasions = 0;  // double check: only the king can move
         } else {
@@ -409,9 +409,10 @@ void MoveGenerator::moves(Board& board, MoveList& out) const {
         const bool king_move = has(king, move.from());
         if (!king_move && move.special() != EN_PASSANT && !has(evasions, move.to())) continue;
         if (has(suspects, move.from()) || move.special() == EN_PASSANT) {
-            // On a placement where a square is held twice the piece that moves
-            // can differ from the one the move was generated for; a move that
-            // cannot be played is not legal.
+            // A move the board would refuse to play is not legal. Only
+            // malformed positions list one: an en-passant flag pointing at the
+            // mover's own piece, or a square held twice, where the piece that
+            // moves can differ from the one the move was generated for.
             const MoveRoles roles = move_roles(pieces, occupied, move);
             if (roles.problem != MoveRoles::Problem::none) continue;
             Pieces after = pieces;

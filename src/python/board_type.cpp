@@ -21,8 +21,9 @@ PyObject* method(PyObject* self, PyObject*) {
     });
 }
 
-PyObject* board_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+PyObject* board_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
+        check_new_type(type, type_object<Board>(), "Board");
         PyObject* bound[1];
         bind(NEW_SIGNATURE, args, kwargs, bound);
         const std::string_view fen = bound[0] ? text_argument(bound[0], "fen") : DEFAULT_FEN;

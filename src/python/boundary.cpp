@@ -66,7 +66,31 @@ PyTypeObject* create_type(PyType_Spec& spec, const char* bare_name) {
         type->tp_doc = copy;
     }
 #endif
+#ifdef PYPY_VERSION
+    if (set_empty_doc(reinterpret_cast<PyObject*>(type)) < 0) {
+        Py_DECREF(type);
+        return nullptr;
+    }
+#endif
     return type;
+}
+
+int set_empty_doc(PyObject* object) {
+    PyObject* empty = PyUnicode_FromStringAndSize("", 0);
+    if (empty == nullptr) return -1;
+    const int result = PyObject_SetAttrString(object, "__doc__", empty);
+    Py_DECREF(empty);
+    return result;
+}
+
+void check_new_type(PyTypeObject* type, PyTypeObject* own, const char* name) {
+    if (type == own) return;
+    if (PyType_IsSubtype(type, own))
+        PyErr_Format(PyExc_TypeError, "type '%s' is not an acceptable base type", name);
+    else
+        PyErr_Format(PyExc_TypeError, "%s.__new__(%s): %s is not a subtype of %s", name, type->tp_name,
+                     type->tp_name, name);
+    throw_python_error();
 }
 
 // ---------------------------------------------------------------------------

@@ -83,6 +83,17 @@ constexpr const char* class_name<MoveGenerator>() { return "MoveGenerator"; }
 // class its bare name, which every message uses.
 PyTypeObject* create_type(PyType_Spec& spec, const char* bare_name);
 
+// Sets the object's __doc__ to the empty string; -1 with an exception set on
+// failure. Used on PyPy, which reports None (classes) or the module type's
+// docstring (modules) where CPython reports the empty docstring.
+int set_empty_doc(PyObject* object);
+
+// The class argument of a constructor. CPython's __new__ wrapper has already
+// refused a class other than this one (no subclass can exist: the types lack
+// Py_TPFLAGS_BASETYPE); PyPy passes on whatever Board.__new__(X) was given and
+// lets the classes be subclassed, so the check is repeated here.
+void check_new_type(PyTypeObject* type, PyTypeObject* own, const char* name);
+
 // A new Python object of the value's class, its value built from args.
 template <typename Value, typename... Args>
 PyObject* wrap(Args&&... args) {

@@ -40,6 +40,14 @@ PyMODINIT_FUNC PyInit_mirelo_chess() {
     }
     PyObject* created = PyModule_Create(&MODULE_DEF);
     if (created == nullptr) return nullptr;
+#ifdef PYPY_VERSION
+    // PyPy skips an empty m_doc, so the module type's own docstring would show
+    // through; store the empty one explicitly.
+    if (mirelo::py::set_empty_doc(created) < 0) {
+        Py_DECREF(created);
+        return nullptr;
+    }
+#endif
     if (add_class(created, "Board", type_object<Board>()) < 0 ||
         add_class(created, "MoveGenerator", type_object<MoveGenerator>()) < 0) {
         Py_DECREF(created);

@@ -14,8 +14,9 @@ constexpr Signature CALL_SIGNATURE{"MoveGenerator.__call__()", CALL_PARAMS, 1, 1
 
 PyObject* generator_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames);
 
-PyObject* generator_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+PyObject* generator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
+        check_new_type(type, type_object<MoveGenerator>(), "MoveGenerator");
         bind(NEW_SIGNATURE, args, kwargs, nullptr);
         PyObject* generator = wrap<MoveGenerator>();
         reinterpret_cast<MoveGeneratorObject*>(generator)->vectorcall = generator_vectorcall;

@@ -1,0 +1,263 @@
+"""Command line of mirelo_chess.
+
+    python -m mirelo_chess perft [--depth N] [--divide] [FEN]
+    python -m mirelo_chess bench [ARGS]
+
+``perft`` counts the legal move paths of the given depth from a position
+(the start position by default), using only this library: a MoveGenerator
+lists the moves, Board.push and Board.pop walk the tree, and the last ply is
+counted from the length of the move list without being played. It prints the
+node count, the time taken and the nodes per second; ``--divide`` first lists
+the count below each root move.
+
+``bench`` runs the library's benchmark (``mirelo_chess._bench``) with the
+remaining arguments.
+
+Bad input ends the program with one line on standard error and exit status 2.
+"""
+
+from __future__ import annotations
+
+import argparse
+import contextlib
+import importlib
+import os
+import sys
+import tempfile
+import time
+from collections.abc import Iterator, Sequence
+from typing import NoReturn, TextIO
+
+from mirelo_chess import Board, MoveGenerator
+
+PROG = "python -m mirelo_chess"
+START_FEN = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
+DEFAULT_DEPTH = 5
+
+EXIT_USAGE = 2
+EXIT_FAILURE = 1
+
+
+class UsageError(Exception):
+    """Bad command-line input; its text is the one-line message."""
+
+
+class _Parser(argparse.ArgumentParser):
+    # argparse prints the usage block and then the error; a bad argument is
+    # reported on a single line instead (--help still shows the usage).
+    def error(self, message: str) -> NoReturn:
+        raise UsageError(f"{self.prog}: {message}")
+
+
+def _depth(text: str) -> int:
+    try:
+        value = int(text, 10)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"invalid depth {text!r}: expected a whole number") from None
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"invalid depth {value}: must be 0 or more")
+    return value
+
+
+def build_parser() -> _Parser:
+    parser = _Parser(
+        prog=PROG,
+        description="Command line of mirelo_chess: move-path counting and benchmarks.",
+    )
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=_Parser)
+    perft = commands.add_parser(
+        "perft",
+        help="count the legal move paths of a given depth",
+        description=(
+            "Count the legal move paths of DEPTH plies from a position with this "
+            "library's move generator, push and pop (the last ply is counted, "
+            "not played), and print the count, the time and the nodes per second."
+        ),
+    )
+    perft.add_argument(
+        "--depth", "-d", type=_depth, default=DEFAULT_DEPTH, metavar="N",
+        help=f"number of plies, 0 or more (default {DEFAULT_DEPTH})",
+    )
+    perft.add_argument(
+        "--divide", action="store_true",
+        help="first print the count below each root move, in generation order",
+    )
+    perft.add_argument(
+        "--progress", action=argparse.BooleanOptionalAction, default=None,
+        help="report each finished root move on standard error "
+             "(default: when standard error is a terminal, unless the --divide "
+             "rows go to the terminal too)",
+    )
+    perft.add_argument(
+        "fen", nargs="*", metavar="FEN",
+        help="the position; its fields may be given as one argument or several "
+             "(default: the start position)",
+    )
+    commands.add_parser(
+        "bench", add_help=False,
+        help="time the library against python-chess and native floors "
+             "(arguments go to the benchmark; see 'bench --help')",
+    )
+    return parser
+
+
+def perft_count(generator: MoveGenerator, board: Board, depth: int) -> int:
+    """Number of legal move paths of `depth` plies from `board`, which is
+    left as it was."""
+    if depth == 0:
+        return 1
+    moves = generator(board)
+    if depth == 1:
+        return len(moves)
+    total = 0
+    for move in moves:
+        board.push(move)
+        total += perft_count(generator, board, depth - 1)
+        board.pop()
+    return total
+
+
+@contextlib.contextmanager
+def _native_diagnostics_held() -> Iterator[None]:
+    """Keep what native code writes to the standard error descriptor out of
+    the terminal for the duration: an internal failure of the library writes a
+    diagnostic there before it raises, and the command reports the failure
+    itself, on one line."""
+    sys.stderr.flush()
+    try:
+        saved = os.dup(2)
+    except OSError:  # no standard error to protect
+        yield
+        return
+    try:
+        with tempfile.TemporaryFile() as sink:
+            os.dup2(sink.fileno(), 2)
+            try:
+                yield
+            finally:
+                os.dup2(saved, 2)
+    finally:
+        os.close(saved)
+
+
+def _is_internal_failure(error: BaseException) -> bool:
+    return type(error).__name__ == "PanicException"
+
+
+def read_position(fen: str) -> Board:
+    """The board of `fen`, or UsageError with the library's reason."""
+    try:
+        with _native_diagnostics_held():
+            return Board(fen)
+    except ValueError as error:
+        reason = str(error).removeprefix("Invalid fen: ")
+    except BaseException as error:
+        if not _is_internal_failure(error):
+            raise
+        reason = str(error) or type(error).__name__
+    raise UsageError(f"{PROG} perft: invalid FEN {fen!r}: {reason}")
+
+
+class _Progress:
+    """One report per finished root move on standard error: an updating line
+    on a terminal, plain lines otherwise."""
+
+    def __init__(self, stream: TextIO, enabled: bool | None) -> None:
+        self.stream = stream
+        self.live = stream.isatty()
+        self.enabled = self.live if enabled is None else enabled
+        self.width = 0
+
+    def report(self, done: int, total: int, move: str, nodes: int, elapsed: float) -> None:
+        if not self.enabled:
+            return
+        text = f"perft: {done}/{total} root moves, {move} {nodes} nodes, {elapsed:.1f} s"
+        if self.live:
+            self.stream.write("\r" + text.ljust(self.width))
+            self.width = len(text)
+        else:
+            self.stream.write(text + "\n")
+        self.stream.flush()
+
+    def close(self) -> None:
+        if self.enabled and self.live and self.width:
+            self.stream.write("\r" + " " * self.width + "\r")
+            self.stream.flush()
+
+
+def run_perft(fen: str, depth: int, divide: bool, progress: bool | None) -> int:
+    board = read_position(fen)
+    generator = MoveGenerator()
+    out = sys.stdout
+    if progress is None and divide and out.isatty():
+        progress = False  # the rows on the terminal already show it
+    ticker = _Progress(sys.stderr, progress)
+    start = time.perf_counter()
+    try:
+        if depth == 0:
+            nodes = 1
+        else:
+            moves = generator(board)
+            nodes = 0
+            for index, move in enumerate(moves, 1):
+                board.push(move)
+                below = perft_count(generator, board, depth - 1)
+                board.pop()
+                nodes += below
+                if divide:
+                    out.write(f"{move}: {below}\n")
+                    out.flush()
+                ticker.report(index, len(moves), move, below, time.perf_counter() - start)
+    finally:
+        ticker.close()
+    elapsed = time.perf_counter() - start
+    rate = nodes / elapsed if elapsed > 0 else float("inf")
+    if divide:
+        out.write("\n")
+    out.write(f"nodes: {nodes}\n")
+    out.write(f"time: {elapsed:.3f} s\n")
+    out.write(f"nps: {rate:.0f}\n")
+    return 0
+
+
+def run_bench(argv: Sequence[str]) -> int:
+    try:
+        bench = importlib.import_module("mirelo_chess._bench")
+    except ModuleNotFoundError as error:
+        if error.name != "mirelo_chess._bench":
+            raise
+        sys.stderr.write(f"{PROG} bench: the benchmark is not part of this installation "
+                         "(module mirelo_chess._bench is missing)\n")
+        return EXIT_FAILURE
+    status = bench.main(list(argv))
+    return int(status or 0)
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    """Run the command line; returns the exit status."""
+    args_list = list(sys.argv[1:] if argv is None else argv)
+    parser = build_parser()
+    try:
+        # The benchmark parses its own arguments, --help included.
+        if args_list[:1] == ["bench"]:
+            return run_bench(args_list[1:])
+        args = parser.parse_args(args_list)
+        if args.command is None:
+            raise UsageError(f"{PROG}: choose a command: perft or bench (see --help)")
+        fen = " ".join(args.fen) if args.fen else START_FEN
+        return run_perft(fen, args.depth, args.divide, args.progress)
+    except UsageError as error:
+        sys.stderr.write(f"{error}\n")
+        return EXIT_USAGE
+    except KeyboardInterrupt:
+        sys.stderr.write(f"{PROG}: interrupted\n")
+        return 130
+    except BaseException as error:
+        if not _is_internal_failure(error):
+            raise
+        sys.stderr.write(f"{PROG}: internal failure of the library: {error}\n")
+        return EXIT_FAILURE
+
+
+if __name__ == "__main__":
+    sys.exit(main())

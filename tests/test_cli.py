@@ -1,0 +1,205 @@
+"""The command line, `python -m mirelo_chess`, run as a separate process:
+move-path counts against published values and python-chess, the per-move
+breakdown, progress reports, the benchmark hand-off, and bad input, which
+must end with one line on standard error and no traceback."""
+
+import subprocess
+import sys
+
+import chess
+import pytest
+
+from mirelo_chess import Board, MoveGenerator
+
+START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
+KIWIPETE = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -"
+ENDGAME = "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - -"
+PROMOTIONS = "rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ -"
+
+
+def run(tmp_path, *args, check_clean=True):
+    """Runs the command line from a scratch folder (so that the source tree
+    never shadows the installed package)."""
+    done = subprocess.run(
+        [sys.executable, "-m", "mirelo_chess", *args],
+        cwd=tmp_path, capture_output=True, text=True, timeout=300,
+    )
+    if check_clean:
+        assert "Traceback" not in done.stderr, done.stderr
+    return done
+
+
+def summary(stdout):
+    """The three closing lines: nodes, time, nodes per second."""
+    lines = stdout.splitlines()[-3:]
+    assert [line.split(":")[0] for line in lines] == ["nodes", "time", "nps"], stdout
+    nodes = int(lines[0].split(": ")[1])
+    seconds_text, unit = lines[1].split(": ")[1].split(" ")
+    assert unit == "s"
+    seconds = float(seconds_text)
+    assert seconds >= 0
+    assert lines[2].split(": ")[1] in ("inf",) or int(lines[2].split(": ")[1]) >= 0
+    return nodes
+
+
+@pytest.mark.parametrize("fen, depth, nodes", [
+    (START, 0, 1),
+    (START, 1, 20),
+    (START, 3, 8902),
+    (KIWIPETE, 1, 48),
+    (KIWIPETE, 2, 2039),
+    (KIWIPETE, 3, 97862),
+    (ENDGAME, 4, 43238),
+    (PROMOTIONS, 3, 62379),
+])
+def test_perft_counts(tmp_path, fen, depth, nodes):
+    done = run(tmp_path, "perft", "--depth", str(depth), fen)
+    assert done.returncode == 0, done.stderr
+    assert done.stderr == ""
+    assert done.stdout.count("\n") == 3
+    assert summary(done.stdout) == nodes
+
+
+def test_default_position_and_fen_as_separate_words(tmp_path):
+    default = run(tmp_path, "perft", "-d", "3")
+    words = run(tmp_path, "perft", "--depth=3", *KIWIPETE.split())
+    assert default.returncode == 0 and words.returncode == 0
+    assert summary(default.stdout) == 8902
+    assert summary(words.stdout) == 97862
+
+
+def _chess_perft(board, depth):
+    if depth == 0:
+        return 1
+    if depth == 1:
+        return board.legal_moves.count()
+    total = 0
+    for move in board.legal_moves:
+        board.push(move)
+        total += _chess_perft(board, depth - 1)
+        board.pop()
+    return total
+
+
+def _chess_divide(fen, depth):
+    board = chess.Board(fen)
+    counts = {}
+    for move in board.legal_moves:
+        board.push(move)
+        counts[move.uci()] = _chess_perft(board, depth - 1)
+        board.pop()
+    return counts
+
+
+@pytest.mark.parametrize("fen, depth", [
+    (START, 2),
+    (KIWIPETE, 2),
+    (PROMOTIONS, 2),
+    (ENDGAME, 3),
+])
+def test_divide_lists_each_root_move_in_generation_order(tmp_path, fen, depth):
+    done = run(tmp_path, "perft", "--divide", "--depth", str(depth), fen)
+    assert done.returncode == 0, done.stderr
+    body, _, tail = done.stdout.partition("\n\n")
+    rows = [line.split(": ") for line in body.splitlines()]
+    assert [move for move, _ in rows] == MoveGenerator()(Board(fen))
+    divided = {move: int(count) for move, count in rows}
+    assert divided == _chess_divide(fen, depth)
+    assert summary(tail) == sum(divided.values())
+
+
+def test_divide_at_depth_zero_lists_nothing(tmp_path):
+    done = run(tmp_path, "perft", "--divide", "--depth", "0")
+    assert done.returncode == 0
+    assert done.stdout.startswith("\nnodes: 1\n")
+
+
+def test_progress_reports_each_root_move_on_stderr(tmp_path):
+    shown = run(tmp_path, "perft", "--progress", "--depth", "2", KIWIPETE)
+    assert shown.returncode == 0
+    lines = shown.stderr.splitlines()
+    moves = MoveGenerator()(Board(KIWIPETE))
+    assert len(lines) == len(moves) == 48
+    for index, (line, move) in enumerate(zip(lines, moves), 1):
+        assert line.startswith(f"perft: {index}/48 root moves, {move} "), line
+    assert summary(shown.stdout) == 2039
+    hidden = run(tmp_path, "perft", "--no-progress", "--depth", "2", KIWIPETE)
+    assert hidden.stderr == "" and hidden.stdout.count("\n") == 3
+
+
+@pytest.mark.parametrize("args, words", [
+    (["perft", "--depth", "x"], ["depth", "'x'"]),
+    (["perft", "--depth", "-1"], ["depth", "-1"]),
+    (["perft", "--depth", "2.5"], ["depth", "2.5"]),
+    (["perft", "--depth", ""], ["depth"]),
+    (["perft", "--depth"], ["--depth"]),
+    (["perft", "--bogus"], ["--bogus"]),
+    # Internal failures of the FEN reader: not a piece letter, missing fields.
+    (["perft", "x"], ["FEN", "'x'", "Invalid piece type"]),
+    (["perft", START.replace("K", "X", 1)], ["FEN", "Invalid piece type"]),
+    (["perft", "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR"], ["FEN", "side to move"]),
+    (["perft", "8/8/8/8/8/8/8/8 w KQ"], ["FEN", "en passant"]),
+    (["perft", ""], ["FEN"]),
+    (["perft", "   "], ["FEN"]),
+    # Errors reported by the reader: bad side to move, bad castling.
+    (["perft", "8/8/8/8/8/8/8/8 x - -"], ["FEN", "Invalid side-to-move"]),
+    (["perft", "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkx -"], ["FEN", "Invalid castling specifier"]),
+    # A line break in the text stays escaped in the one-line message.
+    (["perft", "--depth", "1", "8/8/8/8/8/8/8/8\nz", "-", "-"], ["FEN", "\\n", "Invalid side-to-move"]),
+    ([], ["command"]),
+    (["perf"], ["perf"]),
+])
+def test_bad_input_gives_one_line_and_no_traceback(tmp_path, args, words):
+    done = run(tmp_path, *args)
+    assert done.returncode == 2
+    assert done.stdout == ""
+    assert "Traceback" not in done.stderr
+    assert done.stderr.endswith("\n")
+    lines = done.stderr.splitlines()
+    assert len(lines) == 1, done.stderr
+    assert lines[0].startswith("python -m mirelo_chess")
+    for word in words:
+        assert word in lines[0], lines[0]
+
+
+def test_help(tmp_path):
+    top = run(tmp_path, "--help")
+    assert top.returncode == 0 and top.stderr == ""
+    assert "perft" in top.stdout and "bench" in top.stdout
+    perft = run(tmp_path, "perft", "--help")
+    assert perft.returncode == 0
+    for option in ("--depth", "--divide", "--progress", "FEN"):
+        assert option in perft.stdout
+
+
+def test_bench_arguments_reach_the_benchmark(tmp_path):
+    done = run(tmp_path, "bench", "--help")
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.startswith("usage: python -m mirelo_chess bench")
+    assert "--quick" in done.stdout and "--only" in done.stdout
+    bad = run(tmp_path, "bench", "--no-such-option")
+    assert bad.returncode != 0 and "--no-such-option" in bad.stderr
+
+
+def test_bench_missing_gives_a_clear_message(tmp_path):
+    # A None entry in sys.modules makes the import fail as a missing module.
+    code = ("import sys; sys.modules['mirelo_chess._bench'] = None\n"
+            "from mirelo_chess.__main__ import main\n"
+            "sys.exit(main(['bench', '--quick']))\n")
+    done = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, capture_output=True,
+                          text=True, timeout=60)
+    assert done.returncode == 1
+    assert done.stdout == ""
+    assert done.stderr.splitlines() == [
+        "python -m mirelo_chess bench: the benchmark is not part of this installation "
+        "(module mirelo_chess._bench is missing)"]
+
+
+def test_importing_the_entry_module_runs_nothing(tmp_path):
+    code = ("import sys; sys.argv = ['x', 'perft', '--depth', '9']\n"
+            "import mirelo_chess.__main__ as cli\n"
+            "print(cli.perft_count(cli.MoveGenerator(), cli.Board(), 2))\n")
+    done = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, capture_output=True,
+                          text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    assert (done.stdout, done.stderr) == ("400\n", "")

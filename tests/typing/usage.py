@@ -1,0 +1,110 @@
+"""Typed use of every public name of mirelo_chess.
+
+Checked with ``mypy --strict`` against the installed stubs, and run as a
+script to confirm that what it claims also holds at run time. Not collected
+by pytest (its name does not start with ``test_``).
+
+The ``# type: ignore[code]`` lines are misuses the stubs must reject: under
+``--strict`` an ignore that silences nothing is itself an error, so each one
+fails the check if the stubs ever become too permissive.
+"""
+
+from __future__ import annotations
+
+import sys
+from typing import Literal
+
+import mirelo_chess
+from mirelo_chess import Board, MoveGenerator
+
+if sys.version_info >= (3, 11):
+    from typing import assert_type
+else:
+    from typing_extensions import assert_type
+
+KIWIPETE = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -"
+
+
+def perft(generator: MoveGenerator, board: Board, depth: int) -> int:
+    moves = generator(board)
+    if depth <= 1:
+        return len(moves) if depth == 1 else 1
+    total = 0
+    for move in moves:
+        board.push(move)
+        total += perft(generator, board, depth - 1)
+        board.pop()
+    return total
+
+
+def occupied(planes: list[list[bool]]) -> int:
+    return sum(flag for plane in planes for flag in plane)
+
+
+def main() -> None:
+    names: list[str] = mirelo_chess.__all__
+    assert names == ["Board", "MoveGenerator"]
+
+    board = assert_type(Board(), Board)
+    assert_type(Board(KIWIPETE), Board)
+    assert_type(Board(fen=KIWIPETE), Board)
+
+    generator = assert_type(MoveGenerator(), MoveGenerator)
+    moves = assert_type(generator(board), list[str])
+    assert moves == assert_type(generator(board=board), list[str])
+    assert len(moves) == 20
+    assert perft(generator, Board(KIWIPETE), 2) == 2039
+
+    side = assert_type(board.turn(), Literal["white", "black"])
+    assert side == "white"
+    assert_type(board.push("e2e4"), None)
+    assert_type(board.push(chess_move="e7e5"), None)
+    after = assert_type(board.fen(), str)
+    assert after == "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6"
+
+    twin = assert_type(board.copy(), Board)
+    assert_type(twin.pop(), None)
+    assert twin.turn() == "black" and board.fen() == after
+
+    planes = assert_type(board.bitboard(), list[list[bool]])
+    assert occupied(planes) == 32
+    assert assert_type(Board.bitboard_from_fen(after), list[list[bool]]) == planes
+    assert Board.bitboard_from_fen(fen="8/8/8/8/8/8/8/8") == [[False] * 64 for _ in range(12)]
+    assert board.bitboard_from_fen(KIWIPETE) == Board(KIWIPETE).bitboard()
+
+    assert_type(board.reflect(), None)
+    assert board.turn() == "black"
+
+    try:
+        Board("8/8/8/8/8/8/8/8 x - -")
+    except ValueError as error:
+        assert str(error) == "Invalid fen: Invalid side-to-move"
+    else:
+        raise AssertionError("a bad side to move was accepted")
+
+
+def misuses(board: Board, generator: MoveGenerator) -> None:
+    """Never called: each line is an error the stubs must report."""
+    board.push(42)  # type: ignore[arg-type]
+    board.push(move="e2e4")  # type: ignore[call-arg]
+    board.fen(1)  # type: ignore[call-arg]
+    Board(None)  # type: ignore[arg-type]
+    Board("a", "b")  # type: ignore[call-arg]
+    MoveGenerator(1)  # type: ignore[call-arg]
+    generator("e2e4")  # type: ignore[arg-type]
+    generator()  # type: ignore[call-arg]
+    Board.fen()  # type: ignore[call-arg]
+    wrong: int = board.turn()  # type: ignore[assignment]
+    flat: list[bool] = board.bitboard()  # type: ignore[assignment]
+    texts: list[bytes] = generator(board)  # type: ignore[assignment]
+    board.x = 1  # type: ignore[attr-defined]
+    mirelo_chess.PanicException  # type: ignore[attr-defined]
+    del wrong, flat, texts
+
+    class Derived(Board):  # type: ignore[misc]
+        pass
+
+
+if __name__ == "__main__":
+    main()
+    print("usage.py: ok")
