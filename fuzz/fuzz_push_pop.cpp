@@ -1,0 +1,296 @@
+// Making and unmaking moves on the core Board with the MoveGenerator.
+//
+// Input: a FEN text terminated by a zero byte (or, without a zero byte, one of
+// a few built-in positions chosen by the first byte), then a sequence of
+// operation bytes: push a generated move, push an arbitrary move as a user
+// would, pop, generate, reflect, copy. After every operation:
+//  - the Zobrist keys differ from a from-scratch recomputation by a constant
+//    (zero from a FEN; reflect keeps the old keys, which fixes a new constant);
+//  - the undo stacks agree with the move records;
+//  - a failed operation changed nothing;
+//  - pop restores exactly the record (pieces, info, keys, stacks, history)
+//    that the matching push started from;
+//  - generating moves leaves the board exactly as it was and gives exactly
+//    the pseudo-legal moves, in order, that push accepts and that leave the
+//    mover's king unattacked, when played and taken back one by one; on a
+//    board without a square held twice, pushing a generated move as a user
+//    would (its text) is accepted and has the same effect as the generator's
+//    value;
+//  - a move typed by a user never puts two pieces on one square.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "board.h"
+#include "chess_move.h"
+#include "failure.h"
+#include "fuzz_common.h"
+#include "move_generator.h"
+
+using mirelo::Board;
+using mirelo::ChessMove;
+using mirelo::MoveGenerator;
+using mirelo::MoveList;
+
+namespace {
+
+constexpr std::string_view BUILT_IN[] = {
+    "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -",
+    "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -",
+    "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - -",
+    "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq -",
+    "rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ -",
+    "4k3/8/8/K1pP3r/8/8/8/8 w - c6",
+    "r3k2r/8/8/8/3pP3/8/8/R3K2R b KQkq e3",
+    "8/P6k/8/8/8/8/6Kp/8 w - -",
+};
+
+const MoveGenerator& generator() {
+    static const MoveGenerator instance;
+    return instance;
+}
+
+struct Run {
+    Board board;
+    std::uint64_t key_delta = 0;  // z_key XOR recomputed key
+    std::uint16_t sum_delta = 0;
+    std::uint64_t high_info;      // info bits above 20 never change by a move
+    std::vector<Board> before;    // the record before each push still on the history
+    std::string log;              // the operations so far, for the report
+
+    explicit Run(Board start) : board(std::move(start)), high_info(board.info >> 21) {}
+
+    [[noreturn]] void fail(const std::string& what) const {
+        fuzz::violated(what.c_str(), "operations: " + log + "\n    board: " + fuzz::describe(board), __FILE__,
+                       __LINE__);
+    }
+
+    void check() const {
+        const auto [key, sum] = fuzz::recomputed_keys(board);
+        if ((board.zobrist.z_key ^ key) != key_delta || static_cast<std::uint16_t>(board.zobrist.z_sum ^ sum) != sum_delta)
+            fail("keys no longer follow the position");
+        fuzz::check_stacks(board);
+        if (board.move_stack.size() != before.size()) fail("history depth");
+        if ((board.info >> 21) != high_info) fail("info bits above 20 changed");
+    }
+
+    void unchanged_since(const Board& earlier, const char* what) const {
+        if (!fuzz::same_state(board, earlier)) fail(std::string(what) + " changed the board");
+    }
+
+    void pushed(const Board& earlier) { before.push_back(earlier); }
+
+    void pop() {
+        const Board earlier = board;
+        try {
+            board.pop_move();
+        } catch (const mirelo::Failure& failure) {
+            if (!before.empty()) fail("pop with history failed: " + failure.message());
+            if (failure.message() != "No move to take back") fail("pop: " + failure.message());
+            unchanged_since(earlier, "failed pop");
+            return;
+        }
+        if (before.empty()) fail("pop without history succeeded");
+        if (!fuzz::same_state(board, before.back())) fail("pop did not restore the record before the push");
+        before.pop_back();
+    }
+
+    // A move as the generator makes it, then as a user types it.
+    void push_generated(ChessMove move) {
+        const Board earlier = board;
+        try {
+            board.push_move(move);
+        } catch (const mirelo::Failure& failure) {
+            fail("generated move " + move.to_string() + " failed: " + failure.message());
+        }
+        if (generator().phantom_check(board)) fail("generated move " + move.to_string() + " leaves the king attacked");
+        pushed(earlier);
+        // On a square held by two pieces (a malformed FEN) the generator moves
+        // one piece and make-move the lowest: nothing to compare there.
+        if (!no_overlap(earlier)) return;
+        Board typed = earlier;
+        const auto parsed = ChessMove::from_str(move.to_string());
+        if (!parsed) fail("generated move " + move.to_string() + " does not parse");
+        const auto made = typed.push(*parsed);
+        if (!made) fail("generated move " + move.to_string() + " refused: " + made.error());
+        if (typed.pieces != board.pieces || typed.info != board.info || typed.zobrist.z_key != board.zobrist.z_key)
+            fail("generated move " + move.to_string() + " typed by a user differs: " + fuzz::describe(typed));
+    }
+
+    static bool no_overlap(const Board& b) {
+        mirelo::Bitboard seen = 0;
+        for (const auto p : b.pieces) {
+            if (seen & p) return false;
+            seen |= p;
+        }
+        return true;
+    }
+
+    void push_typed(ChessMove move) {
+        const Board earlier = board;
+        try {
+            const auto made = board.push(move);
+            if (!made) {
+                unchanged_since(earlier, "refused push");
+                return;
+            }
+        } catch (const mirelo::Failure& failure) {
+            unchanged_since(earlier, "failed push");
+            const std::string expected = "No piece to move on " + mirelo::square_name(move.from());
+            if (failure.message() != expected) fail("push " + move.to_string() + ": " + failure.message());
+            return;
+        }
+        // Refusing moves onto the mover's own pieces keeps every square to one piece.
+        if (no_overlap(earlier) && !no_overlap(board))
+            fail("push " + move.to_string() + " put two pieces on one square");
+        pushed(earlier);
+    }
+
+    MoveList& generate() {
+        static MoveList list;
+        const Board earlier = board;
+        try {
+            generator().moves(board, list);
+        } catch (const mirelo::Failure& failure) {
+            fail("generating moves failed: " + failure.message());
+        }
+        unchanged_since(earlier, "generating moves");
+        // The legal moves are the pseudo-legal ones, in their order, that the
+        // board accepts as typed moves and that leave the mover's king
+        // unattacked: play each, test, take it back.
+        static MoveList pseudo;
+        generator().pseudo_moves(board, pseudo);
+        std::size_t n = 0;
+        for (const ChessMove move : pseudo) {
+            try {
+                if (!board.push(move)) {
+                    unchanged_since(earlier, "a refused trial move");
+                    continue;
+                }
+            } catch (const mirelo::Failure&) {
+                unchanged_since(earlier, "a failed trial move");
+                continue;
+            }
+            const bool legal = !generator().phantom_check(board);
+            board.pop_move();
+            if (!legal) continue;
+            if (n >= list.size || list.moves[n] != move)
+                fail("legal move " + std::to_string(n) + " is " + move.to_string() + ", generated " +
+                     (n < list.size ? list.moves[n].to_string() : std::string("nothing")));
+            ++n;
+        }
+        if (n != list.size) fail("generated " + list.moves[n].to_string() + ", which is not legal");
+        unchanged_since(earlier, "trying every pseudo-legal move");
+        return list;
+    }
+
+    void reflect() {
+        Board twice = board;
+        twice.reflect();
+        twice.reflect();
+        if (twice.pieces != board.pieces || twice.info != board.info) fail("reflect twice is not the identity");
+        const std::uint64_t key = board.zobrist.z_key;
+        const std::uint16_t sum = board.zobrist.z_sum;
+        board.reflect();
+        if (board.zobrist.z_key != key || board.zobrist.z_sum != sum) fail("reflect changed the keys");
+        if (!board.move_stack.empty()) fail("reflect kept the history");
+        before.clear();
+        const auto [k, s] = fuzz::recomputed_keys(board);
+        key_delta = key ^ k;
+        sum_delta = static_cast<std::uint16_t>(sum ^ s);
+        high_info = board.info >> 21;
+    }
+};
+
+std::optional<Board> start_board(std::string_view fen) {
+    try {
+        auto board = Board::from_fen(fen);
+        if (board) return std::move(*board);
+    } catch (const mirelo::Failure&) {
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    std::string_view fen, ops;
+    if (const std::size_t zero = input.find('\0'); zero != std::string_view::npos) {
+        fen = input.substr(0, zero);
+        ops = input.substr(zero + 1);
+    } else {
+        fen = BUILT_IN[static_cast<unsigned char>(input[0]) % std::size(BUILT_IN)];
+        ops = input.substr(1);
+    }
+    auto board = start_board(fen);
+    if (!board) return -1;  // not worth keeping in the corpus
+    Run run(std::move(*board));
+    run.check();
+
+    std::size_t i = 0;
+    const auto next = [&]() -> unsigned { return i < ops.size() ? static_cast<unsigned char>(ops[i++]) : 0u; };
+    // A deep history is no harder than a short one; keep the runs fast.
+    for (int steps = 0; i < ops.size() && steps < 256; ++steps) {
+        const unsigned op = next();
+        switch (op % 8) {
+            case 0: case 1: case 2: {
+                MoveList& list = run.generate();
+                if (list.size == 0) {
+                    run.log += "generate(none) ";
+                    break;
+                }
+                const ChessMove move = list.moves[next() % list.size];
+                run.log += "push_generated(" + move.to_string() + ") ";
+                run.push_generated(move);
+                break;
+            }
+            case 3: {
+                const unsigned low = next(), high = next();
+                const auto data16 = static_cast<std::uint16_t>(low | (high << 8));
+                // Only the promotion codes are read when making a move; other
+                // codes have no text form and a user cannot type them.
+                const unsigned special = (data16 >> 12) & 7;
+                const ChessMove move = ChessMove::make(data16 & 63, (data16 >> 6) & 63, special < 4 ? 0 : special);
+                run.log += "push(" + move.to_string() + ") ";
+                run.push_typed(move);
+                break;
+            }
+            case 4: case 5:
+                run.log += "pop ";
+                run.pop();
+                break;
+            case 6:
+                if (op & 8) {
+                    run.log += "reflect ";
+                    run.reflect();
+                } else {
+                    run.log += "generate ";
+                    run.generate();
+                }
+                break;
+            case 7: {
+                run.log += "copy ";
+                Board copy = run.board;
+                if (!fuzz::same_state(copy, run.board)) run.fail("copy differs");
+                // The copy takes back the same moves; the original is untouched.
+                const Board original = run.board;
+                while (!copy.move_stack.empty()) copy.pop_move();
+                copy.reflect();
+                if (!fuzz::same_state(run.board, original)) run.fail("changing a copy changed the original");
+                break;
+            }
+        }
+        run.check();
+    }
+    while (!run.before.empty()) {
+        run.log += "pop ";
+        run.pop();
+        run.check();
+    }
+    return 0;
+}

@@ -1,0 +1,538 @@
+"""Robustness of the extension under long and hostile use: no native memory
+or reference leaks over many mixed calls (failing ones included), very long
+move histories, boards and a generator shared between threads, borrow
+conflicts provoked from Python code running inside a call, and the cases
+found by fuzzing."""
+
+import contextlib
+import gc
+import os
+import platform
+import random
+import sys
+import threading
+import time
+
+import pytest
+
+from mirelo_chess import Board, MoveGenerator
+from support import PanicException
+
+START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
+KIWIPETE = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -"
+PROMOTIONS = "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq -"
+KNIGHT_SHUFFLE = ("g1f3", "g8f6", "f3g1", "f6g8")
+BORROW_MESSAGES = ("Already borrowed", "Already mutably borrowed")
+PAGE_SIZE = os.sysconf("SC_PAGE_SIZE")
+# The leak checks read reference counts (sys.getrefcount) and a resident size
+# that must stay flat: PyPy has neither its own reference counts nor a flat
+# resident size (its collector grows its arenas by tens of MiB before they
+# level off, later the larger the process already is).
+ONLY_CPYTHON_LEAKS = pytest.mark.skipif(
+    platform.python_implementation() != "CPython",
+    reason="leak checks need CPython's reference counts and flat resident size")
+
+
+@pytest.fixture(scope="module")
+def generator():
+    return MoveGenerator()
+
+
+def rss_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * PAGE_SIZE
+
+
+def under_address_sanitizer():
+    """The sanitizer's quarantine holds freed memory back, so the resident
+    size says nothing about leaks there (its own checks cover that run)."""
+    with open("/proc/self/maps") as f:
+        return "libasan" in f.read()
+
+
+@contextlib.contextmanager
+def quiet_stderr():
+    """Every internal failure writes a diagnostic line to the process's
+    standard error; hundreds of thousands of them are only noise here."""
+    sys.stderr.flush()
+    saved = os.dup(2)
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    try:
+        os.dup2(devnull, 2)
+        yield
+    finally:
+        os.dup2(saved, 2)
+        os.close(saved)
+        os.close(devnull)
+
+
+# ------------------------------------------------------------ leaks
+
+
+class _Qualname(type):
+    """A metaclass whose __qualname__ runs Python code while the binding
+    builds a conversion error."""
+
+    def __getattribute__(cls, name):
+        if name == "__qualname__":
+            return "Odd"
+        return super().__getattribute__(name)
+
+
+class _Odd(metaclass=_Qualname):
+    pass
+
+
+def _expect(exc_type, call, *args, **kwargs):
+    try:
+        call(*args, **kwargs)
+    except BaseException as e:  # noqa: B036 - PanicException derives from BaseException
+        if type(e) is not exc_type:
+            raise AssertionError(f"{call!r}{args!r} raised {type(e).__name__}: {e}, expected {exc_type.__name__}")
+        return
+    raise AssertionError(f"{call!r}{args!r} did not raise {exc_type.__name__}")
+
+
+def mixed_calls(generator, rounds):
+    """`rounds` rounds of 51 calls each, 20 successful and 31 failing ones,
+    through every entry point. Returns the number of calls made."""
+    board = Board()
+    busy = Board(KIWIPETE)
+    for i in range(rounds):
+        board.push("e2e4")
+        board.push(chess_move="e7e5")
+        board.fen()
+        board.turn()
+        board.bitboard()
+        board.pop()
+        board.pop()
+        generator(board)
+        generator(board=busy)
+        copy = busy.copy()
+        copy.push("e1g1")
+        copy.reflect()
+        copy.fen()
+        Board.bitboard_from_fen(PROMOTIONS)
+        busy.bitboard_from_fen(fen=START)
+        Board(KIWIPETE).fen()
+        Board(fen=PROMOTIONS).turn()
+        Board()
+        # Bad FEN texts.
+        _expect(ValueError, Board, "8/8/8/8/8/8/8/8 x - -")
+        _expect(ValueError, Board, "8/8/8/8/8/8/8/8 w KX -")
+        _expect(PanicException, Board, "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNX w KQkq -")
+        _expect(PanicException, Board, "8/8/8/8/8/8/8/8 w")
+        _expect(PanicException, Board, "")
+        _expect(PanicException, Board.bitboard_from_fen, " \t")
+        _expect(PanicException, Board.bitboard_from_fen, "8/8/x")
+        # Bad moves.
+        _expect(ValueError, board.push, "e2e")
+        _expect(ValueError, board.push, "e7e8k")
+        _expect(ValueError, board.push, "e1e2")
+        _expect(PanicException, board.push, "i2e4")
+        _expect(PanicException, board.push, "e2z4")
+        _expect(PanicException, board.push, "e3e4")
+        _expect(PanicException, board.push, "e2\u00e9")
+        _expect(UnicodeEncodeError, board.push, "\ud800e2e4")
+        _expect(PanicException, board.pop)
+        # Wrong types and argument binding.
+        _expect(TypeError, board.push, 42)
+        _expect(TypeError, board.push, _Odd())
+        _expect(TypeError, board.push)
+        _expect(TypeError, board.push, "e2e4", "e7e5")
+        _expect(TypeError, board.push, "e2e4", chess_move="e2e4")
+        _expect(TypeError, board.push, move="e2e4")
+        _expect(TypeError, Board, None)
+        _expect(TypeError, Board, START, START)
+        _expect(TypeError, Board.bitboard_from_fen, b"8/8")
+        _expect(TypeError, Board.turn, 42)
+        _expect(TypeError, board.fen, 1)
+        _expect(TypeError, generator, 42)
+        _expect(TypeError, generator)
+        _expect(TypeError, generator, board, board)
+        _expect(TypeError, MoveGenerator, 1)
+        if i % 500 == 0:
+            MoveGenerator()(busy)
+    assert board.fen() == START
+    return rounds * 51
+
+
+def reference_counts():
+    watched = (None, True, False, Board, MoveGenerator, PanicException, str, list, ValueError, TypeError,
+               RuntimeError, UnicodeEncodeError, _Odd, _Qualname)
+    gc.collect()
+    return {repr(obj): sys.getrefcount(obj) for obj in watched}
+
+
+def check_flat(generator, rounds):
+    with quiet_stderr():
+        # Warm-up: interpreter caches, allocator pools, the panic class, and
+        # the allocator's switch from mapping the generators' tables to
+        # serving them from its heap.
+        for _ in range(2):
+            mixed_calls(generator, max(rounds // 10, 20))
+        gc.collect()
+        counts = reference_counts()
+        rss = rss_bytes()
+        samples = []
+        calls = 0
+        for _ in range(4):
+            calls += mixed_calls(generator, rounds // 4)
+            gc.collect()
+            samples.append(rss_bytes())
+        after = reference_counts()
+    for name, count in counts.items():
+        # A reference leaked per call would add tens of thousands. The
+        # singletons move a little with the interpreter's own caches.
+        slack = 200 if name in ("None", "True", "False") else 8
+        assert abs(after[name] - count) <= slack, f"reference count of {name} went from {count} to {after[name]}"
+    if not under_address_sanitizer():
+        growth = samples[-1] - rss
+        # A leak of one small object per failing call would be tens of
+        # bytes per call, megabytes here; a leaked board, kilobytes per call.
+        assert growth < 4 * 2**20, f"resident size grew by {growth} bytes over {calls} calls: {samples}"
+
+
+@ONLY_CPYTHON_LEAKS
+def test_mixed_calls_do_not_leak(generator):
+    check_flat(generator, 2_000)  # 100 000 calls
+
+
+@pytest.mark.slow
+@ONLY_CPYTHON_LEAKS
+def test_a_million_mixed_calls_do_not_leak(generator):
+    check_flat(generator, 20_000)
+
+
+def test_generators_are_freed():
+    gc.collect()
+    rss = rss_bytes()
+    board = Board()
+    for _ in range(40):  # 4 MiB of tables each
+        assert len(MoveGenerator()(board)) == 20
+    gc.collect()
+    if not under_address_sanitizer():
+        assert rss_bytes() - rss < 32 * 2**20
+
+
+# ------------------------------------------------------------ long histories
+
+
+def long_history(moves):
+    assert moves % 4 == 0  # whole knight cycles: back on the start position
+    board = Board()
+    for i in range(moves):
+        board.push(KNIGHT_SHUFFLE[i % 4])
+    assert board.fen() == START
+    copy = board.copy()
+    # The copy is independent: a move on it leaves the original alone.
+    copy.push("e2e4")
+    assert board.fen() == START
+    assert copy.fen() == "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3"
+    for i in range(moves - 1, -1, -1):
+        board.pop()
+        if i % 4 == 0:
+            assert board.fen() == START
+    assert board.fen() == START
+    _expect(PanicException, board.pop)
+    # The copy still holds the whole history.
+    copy.pop()
+    assert copy.fen() == START
+    for i in range(moves):
+        copy.pop()
+    assert copy.fen() == START
+    _expect(PanicException, copy.pop)
+
+
+def test_million_move_history_pops_back():
+    long_history(1_000_000)
+
+
+# ------------------------------------------------------------ borrows
+
+
+INSIDE_PUSH = [
+    ("fen", lambda board, generator: board.fen(), "Already mutably borrowed"),
+    ("turn", lambda board, generator: board.turn(), "Already mutably borrowed"),
+    ("bitboard", lambda board, generator: board.bitboard(), "Already mutably borrowed"),
+    ("copy", lambda board, generator: board.copy(), "Already mutably borrowed"),
+    ("push", lambda board, generator: board.push("e2e4"), "Already borrowed"),
+    ("pop", lambda board, generator: board.pop(), "Already borrowed"),
+    ("reflect", lambda board, generator: board.reflect(), "Already borrowed"),
+    ("generator", lambda board, generator: generator(board), "Already borrowed"),
+]
+
+
+def sneaky_argument(on_name_read):
+    """A non-str object: the conversion error of push reads the __qualname__
+    of its type, which runs on_name_read() while push holds the board."""
+
+    class Meta(type):
+        def __getattribute__(cls, name):
+            if name == "__qualname__":
+                on_name_read()
+                return "Sneaky"
+            return super().__getattribute__(name)
+
+    class Sneaky(metaclass=Meta):
+        pass
+
+    return Sneaky()
+
+
+@pytest.mark.parametrize("name, call, message", INSIDE_PUSH, ids=[c[0] for c in INSIDE_PUSH])
+def test_call_back_into_a_board_held_by_push(generator, name, call, message):
+    board = Board()
+    board.push("d2d4")
+    seen = []
+
+    def inner():
+        try:
+            call(board, generator)
+        except BaseException as e:  # noqa: B036
+            seen.append(e)
+        else:
+            seen.append(None)
+
+    with pytest.raises(TypeError) as info:
+        board.push(sneaky_argument(inner))
+    assert str(info.value) == "argument 'chess_move': 'Sneaky' object cannot be converted to 'PyString'"
+    assert len(seen) == 1
+    assert type(seen[0]) is RuntimeError and str(seen[0]) == message
+    # Nothing changed and nothing stays borrowed.
+    assert board.fen() == "rnbqkbnr/pppppppp/8/8/3P4/8/PPP1PPPP/RNBQKBNR b KQkq d3"
+    board.pop()
+    assert board.fen() == START
+    assert len(generator(board)) == 20
+
+
+def test_other_boards_are_free_while_one_is_held(generator):
+    held, other = Board(), Board(KIWIPETE)
+    castled = Board(KIWIPETE)
+    castled.push("e1g1")
+    expected = generator(castled)
+    results = []
+
+    def inner():
+        other.push("e1g1")
+        results.append(generator(other))
+        results.append(other.fen())
+        other.pop()
+        results.append(other.fen())
+        results.append(Board(held.fen()).fen())
+
+    with pytest.raises(TypeError):
+        held.push(sneaky_argument(inner))
+    assert results[0] == expected and len(expected) > 30
+    assert results[1] == castled.fen()
+    assert results[2] == KIWIPETE
+
+
+@pytest.mark.parametrize("name, call, message", INSIDE_PUSH, ids=[c[0] for c in INSIDE_PUSH])
+def test_another_thread_meets_the_borrow(generator, name, call, message):
+    """Thread A blocks inside push (in the type-name read); thread B calls
+    into the same board meanwhile and must be refused, not wait or race."""
+    board = Board()
+    inside, release = threading.Event(), threading.Event()
+    seen = []
+
+    def hold():
+        inside.set()
+        assert release.wait(10)
+
+    def other():
+        assert inside.wait(10)
+        try:
+            call(board, generator)
+        except BaseException as e:  # noqa: B036
+            seen.append(e)
+        else:
+            seen.append(None)
+        finally:
+            release.set()
+
+    errors = []
+
+    def holder():
+        try:
+            board.push(sneaky_argument(hold))
+        except TypeError:
+            pass
+        except BaseException as e:  # noqa: B036
+            errors.append(e)
+
+    a = threading.Thread(target=holder)
+    b = threading.Thread(target=other)
+    a.start()
+    b.start()
+    a.join(20)
+    b.join(20)
+    assert not a.is_alive() and not b.is_alive()
+    assert errors == []
+    assert len(seen) == 1 and type(seen[0]) is RuntimeError and str(seen[0]) == message
+    assert board.fen() == START
+    _expect(PanicException, board.pop)
+
+
+# ------------------------------------------------------------ threads
+
+
+def hammer(boards, generator, seconds, seed, outcome):
+    """Random calls on shared boards for a while; every push that succeeded
+    is popped again by this thread, so the history stays balanced."""
+    rng = random.Random(seed)
+    conflicts = 0
+    pending = []  # boards this thread pushed on and still has to pop
+    deadline = time.monotonic() + seconds
+    calls = 0
+    try:
+        while time.monotonic() < deadline:
+            board = rng.choice(boards)
+            op = rng.randrange(9)
+            calls += 1
+            try:
+                if op == 0:
+                    board.push(rng.choice(("g1f3", "b1c3", "g8f6", "b8c6", "a2a3", "h7h6")))
+                    pending.append(board)
+                elif op == 1 and pending:
+                    board = pending.pop(rng.randrange(len(pending)))
+                    board.pop()
+                elif op == 2:
+                    moves = generator(board)
+                    assert all(type(m) is str for m in moves)
+                elif op == 3:
+                    board.copy().fen()
+                elif op == 4:
+                    board.fen()
+                    board.turn()
+                elif op == 5:
+                    assert len(board.bitboard()) == 12
+                elif op == 6:
+                    # Blocks inside push for a moment: the other thread runs
+                    # while this one holds the board.
+                    try:
+                        board.push(sneaky_argument(lambda: time.sleep(0.0005)))
+                    except TypeError:
+                        pass
+                elif op == 7:
+                    # A push that fails leaves nothing to pop.
+                    board.push("e3e4")
+                    raise AssertionError("push from the empty e3 succeeded")
+                else:
+                    Board.bitboard_from_fen(START)
+            except RuntimeError as e:
+                assert str(e) in BORROW_MESSAGES, str(e)
+                conflicts += 1
+                if op == 1:
+                    # The pop was refused: the move is still to be taken back.
+                    pending.append(board)
+            except PanicException as e:
+                # From an empty square, or a piece already moved away by the
+                # other thread.
+                assert op in (0, 7) and str(e).startswith("No piece to move on"), repr(e)
+            except ValueError as e:
+                assert op == 0 and "Destination holds a piece of the moving side" in str(e), str(e)
+        # Take back every move this thread made, retrying while the other
+        # thread holds the board.
+        while pending:
+            board = pending.pop()
+            while True:
+                try:
+                    board.pop()
+                    break
+                except RuntimeError as e:
+                    assert str(e) in BORROW_MESSAGES, str(e)
+                    conflicts += 1
+                    time.sleep(0)
+        outcome.append(("ok", calls, conflicts))
+    except BaseException as e:  # noqa: B036
+        outcome.append(("error", calls, e))
+
+
+def test_threads_share_boards_and_a_generator(generator):
+    boards = [Board(), Board(), Board(KIWIPETE)]
+    starts = [b.fen() for b in boards]
+    outcome = []
+    old_interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)
+    try:
+        with quiet_stderr():
+            threads = [threading.Thread(target=hammer, args=(boards, generator, 2.0, seed, outcome))
+                       for seed in (1, 2)]
+            for t in threads:
+                t.start()
+            for t in threads:
+                t.join(60)
+    finally:
+        sys.setswitchinterval(old_interval)
+    assert not any(t.is_alive() for t in threads)
+    assert [o[0] for o in outcome] == ["ok", "ok"], outcome
+    # Balanced pushes and pops bring every board back to its start, with an
+    # empty history.
+    for board, start in zip(boards, starts):
+        assert board.fen() == start
+        _expect(PanicException, board.pop)
+        assert board.fen() == start
+    # The blocked pushes made the other thread meet borrowed boards.
+    assert sum(o[2] for o in outcome) > 0
+
+
+# ------------------------------------------------------------ found by fuzzing
+
+
+def squares_held_twice(board):
+    planes = board.bitboard()
+    return [square for square in range(64) if sum(plane[square] for plane in planes) > 1]
+
+
+CASTLING_ONTO_A_PIECE = [
+    ("4k3/8/8/8/8/8/8/4KB1R w K -", "e1g1"),  # own bishop on f1
+    ("4k3/8/8/8/8/8/8/R2QK3 w Q -", "e1c1"),  # own queen on d1
+    ("4k3/8/8/8/8/8/8/4Kn1R w K -", "e1g1"),  # black knight on f1
+    ("r2qk3/8/8/8/8/8/8/4K3 b q -", "e8c8"),  # own queen on d8
+]
+
+
+@pytest.mark.parametrize("fen, move", CASTLING_ONTO_A_PIECE)
+def test_castling_never_puts_two_pieces_on_one_square(fen, move):
+    """Typed castling with a piece on the rook's destination next to the
+    king: refused, or played without leaving a square held twice."""
+    board = Board(fen)
+    try:
+        board.push(move)
+    except ValueError:
+        assert board.fen() == fen
+        return
+    assert squares_held_twice(board) == []
+    board.pop()
+    assert board.fen() == fen
+
+
+def test_generator_survives_a_square_held_twice(generator):
+    """A white pawn and a black rook both on h8 (the board field counts 127
+    squares, which wrap). Pseudo-legal generation lists the rook's moves;
+    making one finds the pawn first, which has no promotion piece."""
+    board = Board("9999999P9999999r b - -")
+    assert squares_held_twice(board) == [63]
+    generator(board)  # no PanicException
+    assert board.fen() == "7P/8/8/8/8/8/8/8 b - -"
+    assert squares_held_twice(board) == [63]
+
+
+EN_PASSANT_FLAGS = [
+    "4k3/8/3N4/3pP3/8/8/8/4K3 w - d6",  # own knight on the target square
+    "4k3/8/3n4/3pP3/8/8/8/4K3 w - d6",  # enemy knight on the target square
+    "4k3/8/8/8/3pP3/4n3/8/4K3 b - e3",  # own knight on the target square, black to move
+]
+
+
+@pytest.mark.parametrize("fen", EN_PASSANT_FLAGS)
+def test_every_generated_move_is_accepted_by_push(generator, fen):
+    """Pseudo-legal generation takes the en-passant flag alone, without
+    looking at the target square; the legal list must still hold only
+    moves that push accepts."""
+    board = Board(fen)
+    for move in generator(board):
+        board.push(move)
+        board.pop()
+        assert board.fen() == fen
