@@ -13,7 +13,7 @@ the module path.
 from __future__ import annotations
 
 import hashlib
-import importlib.util
+import importlib
 import os
 import shlex
 import shutil
@@ -55,13 +55,11 @@ def _cache_dir(compiler: list[str], source: bytes) -> str:
 
 
 def _load(path: str):
-    if MODULE_NAME in sys.modules:
-        return sys.modules[MODULE_NAME]
-    spec = importlib.util.spec_from_file_location(MODULE_NAME, path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    sys.modules[MODULE_NAME] = module
-    return module
+    """Imports the built module from its cache folder."""
+    folder = os.path.dirname(path)
+    if folder not in sys.path:
+        sys.path.insert(0, folder)
+    return importlib.import_module(MODULE_NAME)
 
 
 def build(verbose: bool = True):

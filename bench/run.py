@@ -19,7 +19,7 @@ this script.
 from __future__ import annotations
 
 import argparse
-import importlib.util
+import importlib
 import os
 import platform
 import re
@@ -41,12 +41,10 @@ NATIVE_TARGET = 0.2  # native perft speed as a fraction of Stockfish's
 
 def load_bench():
     """The workloads module: the source tree's copy next to this script."""
-    path = os.path.join(ROOT, "mirelo_chess", "_bench.py")
-    if os.path.exists(path):
-        spec = importlib.util.spec_from_file_location("mirelo_chess_bench_src", path)
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
-        return module
+    folder = os.path.join(ROOT, "mirelo_chess")
+    if os.path.exists(os.path.join(folder, "_bench.py")):
+        sys.path.insert(0, folder)
+        return importlib.import_module("_bench")
     from mirelo_chess import _bench
     return _bench
 

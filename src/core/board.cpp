@@ -59,17 +59,17 @@ constexpr std::array<std::array<std::uint8_t, 64>, 12> make_rights_lost_by_leavi
     return table;
 }
 
-// Castling rights lost when piece is captured on square: a rook on its corner.
+constexpr auto RIGHTS_LOST_BY_LEAVING = make_rights_lost_by_leaving();
+
+// Castling rights lost when piece is captured on square: a rook on its corner,
+// the same right as the rook leaving it.
 constexpr std::array<std::array<std::uint8_t, 64>, 13> make_rights_lost_by_capture() {
     std::array<std::array<std::uint8_t, 64>, 13> table{};  // row NO_PIECE stays empty
-    table[ROOK][7] = 1 << WHITE_KING_SIDE;
-    table[ROOK][0] = 1 << WHITE_QUEEN_SIDE;
-    table[BLACK_OFFSET + ROOK][63] = 1 << BLACK_KING_SIDE;
-    table[BLACK_OFFSET + ROOK][56] = 1 << BLACK_QUEEN_SIDE;
+    table[ROOK] = RIGHTS_LOST_BY_LEAVING[ROOK];
+    table[BLACK_OFFSET + ROOK] = RIGHTS_LOST_BY_LEAVING[BLACK_OFFSET + ROOK];
     return table;
 }
 
-constexpr auto RIGHTS_LOST_BY_LEAVING = make_rights_lost_by_leaving();
 constexpr auto RIGHTS_LOST_BY_CAPTURE = make_rights_lost_by_capture();
 
 // The castling rights a move takes away. Only the side to move's own king or
@@ -219,12 +219,8 @@ std::expected<void, std::string> Board::push(ChessMove move) {
 
 MoveRoles move_roles(const Pieces& pieces, Bitboard occupancy, ChessMove move) {
     const Square from = move.from(), to = move.to();
-    MoveRoles roles{NO_PIECE, NO_PIECE, NO_PIECE, NO_PIECE, to, 0, 0, MoveRoles::Problem::none};
-    for (unsigned i = 0; i < 12 && has(occupancy, from); ++i)
-        if (has(pieces[i], from)) {
-            roles.mover = i;
-            break;
-        }
+    MoveRoles roles{piece_on(pieces, from, 0, 12, occupancy), NO_PIECE, NO_PIECE, NO_PIECE, to, 0, 0,
+                    MoveRoles::Problem::none};
     if (roles.mover == NO_PIECE) {
         roles.problem = MoveRoles::Problem::empty_square;
         return roles;
@@ -233,12 +229,7 @@ MoveRoles move_roles(const Pieces& pieces, Bitboard occupancy, ChessMove move) {
     const bool white_mover = is_white_piece(mover);
     const unsigned opponent = white_mover ? BLACK_OFFSET : 0;
 
-    if (has(occupancy, to))
-        for (unsigned i = opponent; i < opponent + 6; ++i)
-            if (has(pieces[i], to)) {
-                roles.captured = i;
-                break;
-            }
+    roles.captured = piece_on(pieces, to, opponent, opponent + 6, occupancy);
     if (type_of(mover) == PAWN) {
         if (roles.captured == NO_PIECE && file_of(from) != file_of(to)) {
             // En passant: the opposing pawn stands behind the destination, seen
@@ -264,10 +255,7 @@ MoveRoles move_roles(const Pieces& pieces, Bitboard occupancy, ChessMove move) {
         }
     }
     if (roles.problem != MoveRoles::Problem::none) return roles;
-    const unsigned own = white_mover ? 0 : BLACK_OFFSET;
-    const Bitboard own_mask = pieces[own] | pieces[own + 1] | pieces[own + 2] | pieces[own + 3] |
-                              pieces[own + 4] | pieces[own + 5];
-    if (has(own_mask, to))
+    if (has(colour_mask(pieces, BLACK_OFFSET - opponent), to))
         roles.problem = MoveRoles::Problem::own_destination;
     else if (roles.rook != NO_PIECE && has(pieces[roles.rook], roles.rook_from) && has(occupancy, roles.rook_to))
         roles.problem = MoveRoles::Problem::rook_square_taken;

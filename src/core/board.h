@@ -37,6 +37,27 @@ using Planes = std::array<std::uint8_t, 12 * 64>;
 
 using Pieces = std::array<Bitboard, 12>;
 
+inline Bitboard occupancy(const Pieces& pieces) {
+    Bitboard all = 0;
+    for (const Bitboard b : pieces) all |= b;
+    return all;
+}
+
+// The squares of one colour's six pieces (offset 0 for white, 6 for black).
+inline Bitboard colour_mask(const Pieces& pieces, unsigned offset) {
+    return pieces[offset] | pieces[offset + 1] | pieces[offset + 2] | pieces[offset + 3] | pieces[offset + 4] |
+           pieces[offset + 5];
+}
+
+// The lowest piece index in [first, last) holding square, or NO_PIECE; a
+// square outside blockers holds nothing.
+inline unsigned piece_on(const Pieces& pieces, Square square, unsigned first, unsigned last, Bitboard blockers) {
+    if (!has(blockers, square)) return NO_PIECE;
+    for (unsigned i = first; i < last; ++i)
+        if (has(pieces[i], square)) return i;
+    return NO_PIECE;
+}
+
 // What a move does to the piece bitboards: the piece indexes it touches and
 // the squares involved. Absent roles are NO_PIECE.
 struct MoveRoles {
@@ -106,23 +127,10 @@ struct Board {
 
     std::uint64_t to_move() const { return info & WHITE_TO_MOVE; }
 
-    Bitboard occupancy() const {
-        Bitboard all = 0;
-        for (Bitboard b : pieces) all |= b;
-        return all;
-    }
-
-    Bitboard colour_mask(unsigned offset) const {
-        return pieces[offset] | pieces[offset + 1] | pieces[offset + 2] | pieces[offset + 3] |
-               pieces[offset + 4] | pieces[offset + 5];
-    }
-
-    // The lowest piece index in [first, last) holding square, or NO_PIECE.
+    Bitboard occupancy() const { return mirelo::occupancy(pieces); }
+    Bitboard colour_mask(unsigned offset) const { return mirelo::colour_mask(pieces, offset); }
     unsigned get_piece(Square square, unsigned first, unsigned last, Bitboard blockers) const {
-        if (!has(blockers, square)) return NO_PIECE;
-        for (unsigned i = first; i < last; ++i)
-            if (has(pieces[i], square)) return i;
-        return NO_PIECE;
+        return piece_on(pieces, square, first, last, blockers);
     }
 
     // Makes a move as the generator produces them; a move from an empty square

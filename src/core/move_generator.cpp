@@ -148,15 +148,6 @@ Bitboard get_moves_from_blockers(Square square, Bitboard blocker_bitboard,
     return attacks;
 }
 
-bool check_pawn_knight(Bitboard bitboard, Square square, const std::int16_t* directions, std::size_t count,
-                       std::uint16_t threshold) {
-    for (std::size_t i = 0; i < count; ++i) {
-        const auto to = validate_move(static_cast<std::uint16_t>(square), directions[i], threshold);
-        if (to && has(bitboard, *to)) return true;
-    }
-    return false;
-}
-
 namespace {
 
 // Attack sets of the four rays of a slider, computed with whole-ray masks:
@@ -231,8 +222,7 @@ bool MoveGenerator::square_in_check(const Pieces& p, Square square, std::uint64_
     const unsigned offset = to_move ? BLACK_OFFSET : 0;
     if (KNIGHT_ATTACKS[square] & p[offset + KNIGHT]) return true;
     if ((to_move ? BLACK_PAWN_ATTACKERS : WHITE_PAWN_ATTACKERS)[square] & p[offset + PAWN]) return true;
-    Bitboard occupied = 0;
-    for (const Bitboard b : p) occupied |= b;
+    const Bitboard occupied = occupancy(p);
     const Bitboard queens = p[offset + QUEEN];
     if ((slider_attacks(square, occupied, ROOK_KIND) & (p[offset + ROOK] | queens)) |
         (slider_attacks(square, occupied, BISHOP_KIND) & (p[offset + BISHOP] | queens)))

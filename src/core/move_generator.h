@@ -63,8 +63,6 @@ Bitboard get_bishop_cross(Square square);
 Bitboard get_king_circle(Square square);
 Bitboard get_moves_from_blockers(Square square, Bitboard blocker_bitboard,
                                  const std::array<std::int16_t, 4>& directions);
-bool check_pawn_knight(Bitboard bitboard, Square square, const std::int16_t* directions, std::size_t count,
-                       std::uint16_t threshold);
 
 class MoveGenerator {
 public:

@@ -50,14 +50,6 @@ struct ZobristBoardComponent {
         z_sum ^= z16->features[i];
     }
 
-    // Toggles the feature of info bit.
-    void xor_info(unsigned bit) {
-        if (bit >= INFO_FEATURE_BITS) fail("index out of range: info bit " + std::to_string(bit));
-        const std::size_t i = INFO_FEATURE_BASE + bit;
-        z_key ^= z64->features[i];
-        z_sum ^= z16->features[i];
-    }
-
     // Toggles the features of every square in changed for piece.
     void xor_squares(unsigned piece, Bitboard changed) {
         while (changed) xor_piece(piece, pop_lowest(changed));

@@ -108,14 +108,14 @@ PyType_Slot SLOTS[] = {
     {0, nullptr},
 };
 
-PyType_Spec SPEC = {"mirelo_chess.Board", sizeof(BoardObject), 0, Py_TPFLAGS_DEFAULT, SLOTS};
+PyType_Spec LAYOUT = {"mirelo_chess.Board", sizeof(BoardObject), 0, Py_TPFLAGS_DEFAULT, SLOTS};
 
 }  // namespace
 
 template <>
 PyTypeObject* type_object<Board>() {
     static PyTypeObject* type = nullptr;
-    if (type == nullptr) type = create_type(SPEC, class_name<Board>());
+    if (type == nullptr) type = create_type(LAYOUT, class_name<Board>());
     return type;
 }
 

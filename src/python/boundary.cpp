@@ -44,14 +44,14 @@ Borrow::~Borrow() {
 // ---------------------------------------------------------------------------
 // Classes
 
-PyTypeObject* create_type(PyType_Spec& spec, const char* bare_name) {
-    auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+PyTypeObject* create_type(PyType_Spec& layout, const char* bare_name) {
+    auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&layout));
     if (type == nullptr) return nullptr;
     type->tp_name = bare_name;
 #if !defined(PYPY_VERSION) && PY_VERSION_HEX < 0x030A0000
-    // Before 3.10 a class made from a spec keeps only the text after its
+    // Before 3.10 a class made from a layout keeps only the text after its
     // signature; put the whole text back so that the signature can be read.
-    for (const PyType_Slot* slot = spec.slots; slot->slot != 0; ++slot) {
+    for (const PyType_Slot* slot = layout.slots; slot->slot != 0; ++slot) {
         if (slot->slot != Py_tp_doc) continue;
         const auto* doc = static_cast<const char*>(slot->pfunc);
         const std::size_t size = std::strlen(doc) + 1;

@@ -78,10 +78,10 @@ constexpr const char* class_name<Board>() { return "Board"; }
 template <>
 constexpr const char* class_name<MoveGenerator>() { return "MoveGenerator"; }
 
-// Creates a class from its spec, whose name carries the module
+// Creates a class from its layout, whose name carries the module
 // ("mirelo_chess.Board") so that the class has a __module__, then gives the
 // class its bare name, which every message uses.
-PyTypeObject* create_type(PyType_Spec& spec, const char* bare_name);
+PyTypeObject* create_type(PyType_Spec& layout, const char* bare_name);
 
 // Sets the object's __doc__ to the empty string; -1 with an exception set on
 // failure. Used on PyPy, which reports None (classes) or the module type's

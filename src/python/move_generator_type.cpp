@@ -89,14 +89,14 @@ PyType_Slot SLOTS[] = {
     {0, nullptr},
 };
 
-PyType_Spec SPEC = {"mirelo_chess.MoveGenerator", sizeof(MoveGeneratorObject), 0, FLAGS, SLOTS};
+PyType_Spec LAYOUT = {"mirelo_chess.MoveGenerator", sizeof(MoveGeneratorObject), 0, FLAGS, SLOTS};
 
 }  // namespace
 
 template <>
 PyTypeObject* type_object<MoveGenerator>() {
     static PyTypeObject* type = nullptr;
-    if (type == nullptr) type = create_type(SPEC, class_name<MoveGenerator>());
+    if (type == nullptr) type = create_type(LAYOUT, class_name<MoveGenerator>());
     return type;
 }
 

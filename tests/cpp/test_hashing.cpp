@@ -26,11 +26,6 @@ TEST(Rng, SequencesForBothTables) {
     EXPECT_EQ(r16.random(), 0x3E40BBED7Eu);
 }
 
-TEST(Rng, SameSeedSameSequence) {
-    Rng a = Rng::new_deterministic(77, 5), b = Rng::new_deterministic(77, 5);
-    for (int i = 0; i < 1000; ++i) ASSERT_EQ(a.random(), b.random());
-}
-
 TEST(Zobrist, FeatureCheckValues) {
     const auto z64 = ZobristTable64::make(0);
     const auto z16 = ZobristTable16::make(404);
