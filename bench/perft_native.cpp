@@ -8,12 +8,14 @@
 //                                      S seconds without passing 4 S (found by
 //                                      running the shallower depths first;
 //                                      only the last one is printed)
-// NAME limits the run to the named positions (start kiwipete pos3 pos4 pos5).
+// NAME limits the run to the named positions (those of mirelo_chess/positions.txt
+// with perft counts: start kiwipete pos3 pos4 pos5).
 //
 // One line per position, machine-readable:
 //   perft <name> depth=<d> nodes=<n> seconds=<s> nps=<x> expected=<e|?> ok=<1|0>
 // The exit status is 1 when a node count differs from the published one, 2 on
 // bad arguments or a position the core refuses.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -26,35 +28,37 @@
 
 #include "board.h"
 #include "move_generator.h"
+#include "positions.h"
 
 namespace {
 
-struct Position {
-    const char* name;
-    const char* fen;
-    int default_depth;
-    std::vector<std::uint64_t> counts;  // published counts for depth 1, 2, ...
-};
+using mirelo::testing::Position;
 
+// The benchmark positions: those with published perft counts.
 const std::vector<Position>& positions() {
-    static const std::vector<Position> table = {
-        {"start", "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -", 5,
-         {20, 400, 8902, 197281, 4865609, 119060324, 3195901860}},
-        {"kiwipete", "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -", 4,
-         {48, 2039, 97862, 4085603, 193690690, 8031647685}},
-        {"pos3", "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - -", 6,
-         {14, 191, 2812, 43238, 674624, 11030083, 178633661, 3009794393}},
-        {"pos4", "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq -", 5,
-         {6, 264, 9467, 422333, 15833292, 706045033}},
-        {"pos5", "rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ -", 4,
-         {44, 1486, 62379, 2103487, 89941194, 3048196529}},
-    };
+    static const std::vector<Position> table = [] {
+        std::vector<Position> all = mirelo::testing::read_positions(), with_counts;
+        for (Position& p : all)
+            if (!p.perft.empty()) with_counts.push_back(std::move(p));
+        return with_counts;
+    }();
     return table;
+}
+
+// The default depth: the deepest with at most this many nodes (a few tenths
+// of a second).
+constexpr std::uint64_t DEFAULT_NODES = 20'000'000;
+
+int default_depth(const Position& p) {
+    int depth = 1;
+    for (std::size_t d = 0; d < p.perft.size(); ++d)
+        if (p.perft[d] <= DEFAULT_NODES) depth = static_cast<int>(d) + 1;
+    return depth;
 }
 
 int usage(const char* argv0) {
     std::fprintf(stderr, "usage: %s [--quick | --seconds S | DEPTH] [NAME...]\npositions:", argv0);
-    for (const auto& p : positions()) std::fprintf(stderr, " %s", p.name);
+    for (const auto& p : positions()) std::fprintf(stderr, " %s", p.name.c_str());
     std::fprintf(stderr, "\n");
     return 2;
 }
@@ -115,7 +119,7 @@ int main(int argc, char** argv) {
         }
         auto parsed = mirelo::Board::from_fen(p.fen);
         if (!parsed) {
-            std::fprintf(stderr, "%s: the core refused the FEN: %s\n", p.name, parsed.error().c_str());
+            std::fprintf(stderr, "%s: the core refused the FEN: %s\n", p.name.c_str(), parsed.error().c_str());
             return 2;
         }
         mirelo::Board board = std::move(*parsed);
@@ -125,32 +129,32 @@ int main(int argc, char** argv) {
             // Deepen while the next depth, its time predicted from this one and
             // the published counts, lands closer to the wanted time (on a log
             // scale) and within four times it.
-            const int deepest = static_cast<int>(p.counts.size());
+            const int deepest = static_cast<int>(p.perft.size());
             for (int d = 1;; ++d) {
                 r = timed_perft(generator, board, d);
                 if (d >= deepest) break;
-                const double growth = static_cast<double>(p.counts[static_cast<std::size_t>(d)]) /
-                                      static_cast<double>(p.counts[static_cast<std::size_t>(d) - 1]);
+                const double growth = static_cast<double>(p.perft[static_cast<std::size_t>(d)]) /
+                                      static_cast<double>(p.perft[static_cast<std::size_t>(d) - 1]);
                 const double now = r.seconds > 1e-9 ? r.seconds : 1e-9;
                 const double next = now * growth;
                 if (next > 4 * budget || std::fabs(std::log(next / budget)) >= std::fabs(std::log(now / budget)))
                     break;
             }
         } else {
-            const int d = depth > 0 ? depth : (p.default_depth - shallower > 0 ? p.default_depth - shallower : 1);
+            const int d = depth > 0 ? depth : std::max(default_depth(p) - shallower, 1);
             r = timed_perft(generator, board, d);
         }
         const double nps = r.seconds > 0 ? static_cast<double>(r.nodes) / r.seconds : 0.0;
 
         char expected[32] = "?";
         bool ok = true;
-        if (static_cast<std::size_t>(r.depth) <= p.counts.size()) {
-            const std::uint64_t want = p.counts[static_cast<std::size_t>(r.depth) - 1];
+        if (static_cast<std::size_t>(r.depth) <= p.perft.size()) {
+            const std::uint64_t want = p.perft[static_cast<std::size_t>(r.depth) - 1];
             std::snprintf(expected, sizeof expected, "%llu", static_cast<unsigned long long>(want));
             ok = r.nodes == want;
         }
         all_ok = all_ok && ok;
-        std::printf("perft %s depth=%d nodes=%llu seconds=%.6f nps=%.0f expected=%s ok=%d\n", p.name, r.depth,
+        std::printf("perft %s depth=%d nodes=%llu seconds=%.6f nps=%.0f expected=%s ok=%d\n", p.name.c_str(), r.depth,
                     static_cast<unsigned long long>(r.nodes), r.seconds, nps, expected, ok ? 1 : 0);
         std::fflush(stdout);
     }

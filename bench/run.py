@@ -8,9 +8,10 @@
    python-chess and against the native floors.
 3. Builds ``perft_native`` with CMake and runs the core's bulk-counted perft
    next to Stockfish's ``go perft`` on the same positions and depths.
-4. Prints one table.  The exit status is non-zero only for errors (a build
-   that fails, a wrong node count or move list, a crash), never for a missed
-   speed target; misses are listed under the table.
+4. Prints one table with the development target of each row and whether it
+   was met.  The exit status is non-zero only for errors (a build that fails,
+   a wrong node count or move list, a crash), never for a missed speed
+   target; misses are listed under the table.
 
 mirelo_chess itself must be importable (installed) by the Python running
 this script.
@@ -36,7 +37,76 @@ sys.path.insert(0, HERE)
 
 import build_floor  # noqa: E402  (sibling module)
 
-NATIVE_TARGET = 0.2  # native perft speed as a fraction of Stockfish's
+# Development targets: (workload name prefix, kind of row, goal). For "faster"
+# rows the goal is the least baseline/mirelo ratio, for "floor" rows the
+# largest mirelo/floor ratio, for "info" rows (no baseline) the longest time.
+TARGETS = (
+    ("Board(fen)", "faster", 10),
+    ("board.fen()", "faster", 40),
+    ("push(", "faster", 15),
+    ("push(", "floor", 3),
+    ("generator(board)", "faster", 20),
+    ("generator(board)", "floor", 3),
+    ("perft ", "faster", 10),
+    ("bitboard()", "faster", 10),
+    ("bitboard()", "floor", 1.5),
+    ("copy()", "faster", 20),
+    ("MoveGenerator()", "info", 3e-3),
+    ("native perft ", "faster", 0.2),  # native perft speed as a fraction of Stockfish's
+)
+
+
+def target_of(row):
+    for prefix, kind, goal in TARGETS:
+        if row.workload.startswith(prefix) and row.kind == kind:
+            return goal
+    return None
+
+
+def target_text(row, fmt_time):
+    goal = target_of(row)
+    if goal is None:
+        return "-"
+    if row.kind == "faster":
+        return f">= {goal:g}x faster"
+    if row.kind == "floor":
+        return f"<= {goal:g}x floor"
+    return f"< {fmt_time(goal)}"
+
+
+def passed(row):
+    """True or False against the row's target; None without one."""
+    goal = target_of(row)
+    if goal is None or row.error:
+        return None
+    if row.kind == "info":
+        return None if row.mirelo is None else row.mirelo <= goal
+    ratio = row.ratio
+    if ratio is None:
+        return None
+    return ratio >= goal if row.kind == "faster" else ratio <= goal
+
+
+def result_text(row):
+    if row.error:
+        return "ERROR"
+    verdict = passed(row)
+    return "-" if verdict is None else ("pass" if verdict else "MISS")
+
+
+def verdicts(bench, rows):
+    """The table with the target and result columns, and the list of misses."""
+    columns = (("target", lambda r: target_text(r, bench.fmt_time)), ("result", result_text))
+    text = [bench.format_table(rows, columns), ""]
+    misses = [r for r in rows if passed(r) is False and not r.error]
+    if misses:
+        text.append(f"MISSED TARGETS ({len(misses)}):")
+        for r in misses:
+            shown = r.ratio_text() if r.ratio is not None else bench.fmt_time(r.mirelo)
+            text.append(f"  {r.workload}: {shown} (target {target_text(r, bench.fmt_time)})")
+    elif rows:
+        text.append("all measured targets met")
+    return "\n".join(text)
 
 
 def load_bench():
@@ -201,7 +271,7 @@ class Stockfish:
 def native_rows(bench, args, log):
     rows = []
     notes = []
-    fens = dict(bench.POSITIONS)
+    from mirelo_chess._perft import BENCHMARK_POSITIONS
     if args.perft_native:
         binary = args.perft_native
     else:
@@ -222,7 +292,8 @@ def native_rows(bench, args, log):
             notes.append(f"stockfish at {sf_path} did not start: {exc}")
             stockfish = None
     try:
-        for name, _fen in bench.POSITIONS:
+        for position in BENCHMARK_POSITIONS:
+            name = position.name
             if name not in native:
                 continue
             depth, nodes, secs, expected, ok = native[name]
@@ -237,13 +308,12 @@ def native_rows(bench, args, log):
             best = None
             for _ in range(rounds):
                 log(f"stockfish perft {name} depth {depth}")
-                sf_nodes, sf_secs = stockfish.perft(fens[name], depth)
+                sf_nodes, sf_secs = stockfish.perft(position.fen, depth)
                 best = sf_secs if best is None else min(best, sf_secs)
             if sf_nodes != nodes and error is None:
                 error = f"stockfish counts {sf_nodes} nodes, mirelo {nodes}"
             note += f", stockfish {sf_nodes / best / 1e6:.1f} M nodes/s"
-            rows.append(bench.Row(label, secs, "stockfish go perft", best, "faster", NATIVE_TARGET,
-                                  note=note, error=error))
+            rows.append(bench.Row(label, secs, "stockfish go perft", best, "faster", note=note, error=error))
     finally:
         if stockfish is not None:
             stockfish.close()
@@ -255,9 +325,8 @@ def native_rows(bench, args, log):
 
 def main(argv=None):
     parser = argparse.ArgumentParser(prog="bench/run.py", description=__doc__.split("\n\n")[0])
-    parser.add_argument("--quick", action="store_true", help="shorter rounds, one ply less of perft")
-    parser.add_argument("--only", metavar="GROUPS",
-                        help="comma-separated Python workload groups (see python -m mirelo_chess bench -h)")
+    bench = load_bench()
+    bench.add_run_arguments(parser)
     parser.add_argument("--no-python", action="store_true", help="skip the Python workloads")
     parser.add_argument("--no-native", action="store_true", help="skip native perft vs Stockfish")
     parser.add_argument("--no-floor", action="store_true", help="do not build the floor module")
@@ -276,7 +345,6 @@ def main(argv=None):
         if not args.silent:
             print(f"[bench] {msg}", file=sys.stderr, flush=True)
 
-    bench = load_bench()
     rows = []
     notes = []
     failures = []
@@ -310,7 +378,7 @@ def main(argv=None):
     for n in notes:
         print(n)
     print()
-    print(bench.format_table(rows))
+    print(verdicts(bench, rows))
     for f in failures:
         print(f"ERROR: {f}")
     return 1 if failures or any(r.error for r in rows) else 0

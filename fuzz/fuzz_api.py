@@ -30,6 +30,7 @@ import traceback
 import atheris
 
 import mirelo_chess
+from mirelo_chess._perft import POSITIONS
 
 Board = mirelo_chess.Board
 MoveGenerator = mirelo_chess.MoveGenerator
@@ -54,13 +55,11 @@ assert not issubclass(PanicException, Exception)
 ALLOWED = (ValueError, TypeError, RuntimeError, UnicodeEncodeError, PanicException)
 BORROW_MESSAGES = ("Already borrowed", "Already mutably borrowed")
 
-DEFAULT_FEN = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
-FENS = (
-    DEFAULT_FEN,
-    "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -",
-    "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - -",
-    "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1",
-    "rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ - 1 8",
+DEFAULT_FEN = POSITIONS["start"].fen
+# The shared test positions, two of them with move counters, and a few more.
+FENS = tuple(p.fen for p in POSITIONS.values()) + (
+    POSITIONS["pos4"].fen + " 0 1",
+    POSITIONS["pos5"].fen + " 1 8",
     "4k3/8/8/K1pP3r/8/8/8/8 w - c6",
     "8/P6k/8/8/8/8/6Kp/8 b - -",
     "8/8/8/8/8/8/8/8 b - -",

@@ -29,9 +29,9 @@ from collections.abc import Iterator, Sequence
 from typing import NoReturn, TextIO
 
 from mirelo_chess import Board, MoveGenerator
+from mirelo_chess._perft import perft as perft_count
 
 PROG = "python -m mirelo_chess"
-START_FEN = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
 DEFAULT_DEPTH = 6  # 119,060,324 paths from the start position: a few seconds
 
 EXIT_USAGE = 2
@@ -99,22 +99,6 @@ def build_parser() -> _Parser:
              "(arguments go to the benchmark; see 'bench --help')",
     )
     return parser
-
-
-def perft_count(generator: MoveGenerator, board: Board, depth: int) -> int:
-    """Number of legal move paths of `depth` plies from `board`, which is
-    left as it was."""
-    if depth == 0:
-        return 1
-    moves = generator(board)
-    if depth == 1:
-        return len(moves)
-    total = 0
-    for move in moves:
-        board.push(move)
-        total += perft_count(generator, board, depth - 1)
-        board.pop()
-    return total
 
 
 @contextlib.contextmanager
@@ -244,7 +228,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         args = parser.parse_args(args_list)
         if args.command is None:
             raise UsageError(f"{PROG}: choose a command: perft or bench (see --help)")
-        fen = " ".join(args.fen) if args.fen else START_FEN
+        fen = " ".join(args.fen) if args.fen else Board().fen()
         return run_perft(fen, args.depth, args.divide, args.progress)
     except UsageError as error:
         sys.stderr.write(f"{error}\n")

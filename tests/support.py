@@ -1,9 +1,14 @@
-"""Helpers shared by the test modules: the internal-failure class and a
-python-chess oracle for the four-field FEN this library writes."""
+"""Helpers shared by the test modules: the internal-failure class, the test
+positions with their perft counts and move lists, and a python-chess oracle
+for the four-field FEN this library writes."""
 
 import chess
 
 from mirelo_chess import Board
+from mirelo_chess._perft import POSITIONS, perft  # noqa: F401 - used by the test modules
+
+START = POSITIONS["start"].fen
+KIWIPETE = POSITIONS["kiwipete"].fen
 
 
 def _panic_type():

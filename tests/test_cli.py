@@ -10,11 +10,10 @@ import chess
 import pytest
 
 from mirelo_chess import Board, MoveGenerator
+from support import KIWIPETE, POSITIONS, START
 
-START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
-KIWIPETE = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -"
-ENDGAME = "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - -"
-PROMOTIONS = "rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ -"
+ENDGAME = POSITIONS["pos3"].fen
+PROMOTIONS = POSITIONS["pos5"].fen
 
 
 def run(tmp_path, *args, check_clean=True):

@@ -10,9 +10,7 @@ import chess
 import pytest
 
 from mirelo_chess import Board
-from support import PanicException, castling_text, expected_fen, pick_move
-
-START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
+from support import START, PanicException, castling_text, expected_fen, pick_move
 EMPTY_BLACK = "8/8/8/8/8/8/8/8 b - -"
 
 # Characters with the Unicode White_Space property (not the same set as

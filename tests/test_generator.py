@@ -7,14 +7,12 @@ import chess
 import pytest
 
 from mirelo_chess import Board, MoveGenerator
-from support import PanicException, history_fens
+from support import KIWIPETE, POSITIONS, START, PanicException, history_fens, perft
 
-START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
-KIWIPETE = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -"
-ENDGAME = "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - -"
-PROMOTION_MIX = "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq -"
-PROMOTION_MIX_BLACK = "r2q1rk1/pP1p2pp/Q4n2/bbp1p3/Np6/1B3NBn/pPPP1PPP/R3K2R b KQ -"
-BISHOP_CHECK = "rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ -"
+ENDGAME = POSITIONS["pos3"].fen
+PROMOTION_MIX = POSITIONS["pos4"].fen
+PROMOTION_MIX_BLACK = "r2q1rk1/pP1p2pp/Q4n2/bbp1p3/Np6/1B3NBn/pPPP1PPP/R3K2R b KQ -"  # pos4 mirrored
+BISHOP_CHECK = POSITIONS["pos5"].fen
 
 WHITE_KING_E1 = ["e1e2", "e1f1", "e1d1", "e1f2", "e1d2"]
 BLACK_KING_E8 = ["e8e7", "e8f8", "e8d8", "e8d7", "e8f7"]
@@ -33,107 +31,8 @@ def snapshot(board):
 # Exact order on hand-checked positions
 # ---------------------------------------------------------------------------
 
-ORDER_CASES = {
-    "start": (
-        START,
-        ["b1c3", "b1a3", "g1h3", "g1f3", "a2a3", "a2a4", "b2b3", "b2b4", "c2c3", "c2c4",
-         "d2d3", "d2d4", "e2e3", "e2e4", "f2f3", "f2f4", "g2g3", "g2g4", "h2h3", "h2h4"],
-    ),
-    "castling_white": (
-        "r3k2r/8/8/8/8/8/8/R3K2R w KQkq -",
-        WHITE_KING_E1 + ["e1g1", "e1c1",
-                         "a1b1", "a1c1", "a1d1", "a1a2", "a1a3", "a1a4", "a1a5", "a1a6", "a1a7", "a1a8",
-                         "h1f1", "h1g1", "h1h2", "h1h3", "h1h4", "h1h5", "h1h6", "h1h7", "h1h8"],
-    ),
-    "castling_black": (
-        "r3k2r/8/8/8/8/8/8/R3K2R b KQkq -",
-        BLACK_KING_E8 + ["e8g8", "e8c8",
-                         "a8a1", "a8a2", "a8a3", "a8a4", "a8a5", "a8a6", "a8a7", "a8b8", "a8c8", "a8d8",
-                         "h8h1", "h8h2", "h8h3", "h8h4", "h8h5", "h8h6", "h8h7", "h8f8", "h8g8"],
-    ),
-    "en_passant": (
-        "4k3/8/8/3pP3/8/8/8/4K3 w - d6",
-        WHITE_KING_E1 + ["e5d6", "e5e6"],
-    ),
-    "en_passant_black": (
-        "4k3/8/8/8/3pP3/8/8/4K3 b - e3",
-        BLACK_KING_E8 + ["d4e3", "d4d3"],
-    ),
-    "promotion": (
-        "4k3/1P6/8/8/8/8/8/4K3 w - -",
-        WHITE_KING_E1 + ["b7b8n", "b7b8b", "b7b8r", "b7b8q"],
-    ),
-    "promotion_black_with_captures": (
-        # g2 takes towards h1 first (down-right), then towards f1, then pushes
-        "4k3/8/8/8/8/8/6p1/4KN1R b - -",
-        BLACK_KING_E8 + ["g2h1n", "g2h1b", "g2h1r", "g2h1q", "g2f1n", "g2f1b", "g2f1r", "g2f1q",
-                         "g2g1n", "g2g1b", "g2g1r", "g2g1q"],
-    ),
-    "pinned_bishop": (
-        "4r2k/8/8/8/8/8/4B3/4K3 w - -",
-        ["e1f1", "e1d1", "e1f2", "e1d2"],
-    ),
-    "en_passant_rank_pin": (
-        "4k3/8/8/KPp4r/8/8/8/8 w - c6",
-        ["a5a4", "a5a6", "a5b6", "b5b6"],
-    ),
-    "queen_in_both_slider_passes": (
-        # rook pass: the a1 rook, then the d4 queen's lines; bishop pass: the
-        # queen's diagonals, each pass by ascending target square
-        "1k6/8/8/8/3Q4/8/8/R6K w - -",
-        ["h1h2", "h1g1", "h1g2",
-         "a1b1", "a1c1", "a1d1", "a1e1", "a1f1", "a1g1", "a1a2", "a1a3", "a1a4", "a1a5", "a1a6",
-         "a1a7", "a1a8",
-         "d4d1", "d4d2", "d4d3", "d4a4", "d4b4", "d4c4", "d4e4", "d4f4", "d4g4", "d4h4", "d4d5",
-         "d4d6", "d4d7", "d4d8",
-         "d4g1", "d4b2", "d4f2", "d4c3", "d4e3", "d4c5", "d4e5", "d4b6", "d4f6", "d4a7", "d4g7",
-         "d4h8"],
-    ),
-    "knight_jump_order": (
-        # -17, -15, -6, +10, +17, +15, +6, -10 from d4, after the king
-        "7k/8/8/8/3N4/8/8/K7 w - -",
-        ["a1a2", "a1b1", "a1b2",
-         "d4c2", "d4e2", "d4f3", "d4f5", "d4e6", "d4c6", "d4b5", "d4b3"],
-    ),
-    "rights_without_rooks": (
-        "4k3/8/8/8/8/8/8/4K3 w KQ -",
-        WHITE_KING_E1 + ["e1g1", "e1c1"],
-    ),
-    "rights_without_rooks_black": (
-        "4k3/8/8/8/8/8/8/4K3 b kq -",
-        BLACK_KING_E8 + ["e8g8", "e8c8"],
-    ),
-    "own_piece_on_b1_blocks_queen_side": (
-        "4k3/8/8/8/8/8/8/RN2K3 w Q -",
-        WHITE_KING_E1 + ["b1d2", "b1c3", "b1a3",
-                         "a1a2", "a1a3", "a1a4", "a1a5", "a1a6", "a1a7", "a1a8"],
-    ),
-    "attack_on_b1_does_not_block": (
-        "1r2k3/8/8/8/8/8/8/R3K3 w Q -",
-        WHITE_KING_E1 + ["e1c1",
-                         "a1b1", "a1c1", "a1d1", "a1a2", "a1a3", "a1a4", "a1a5", "a1a6", "a1a7",
-                         "a1a8"],
-    ),
-    "attack_on_b8_does_not_block": (
-        "r3k3/8/8/8/8/8/8/1R2K3 b q -",
-        BLACK_KING_E8 + ["e8c8",
-                         "a8a1", "a8a2", "a8a3", "a8a4", "a8a5", "a8a6", "a8a7", "a8b8", "a8c8",
-                         "a8d8"],
-    ),
-    "missing_king_of_side_not_to_move": (
-        "8/8/8/8/8/8/8/4K2R w K -",
-        WHITE_KING_E1 + ["e1g1", "h1f1", "h1g1", "h1h2", "h1h3", "h1h4", "h1h5", "h1h6",
-                         "h1h7", "h1h8"],
-    ),
-    "king_takes_undefended_pawn": (
-        "4k3/8/8/8/8/8/5p2/4K3 w - -",
-        WHITE_KING_E1,
-    ),
-    "king_may_not_take_defended_pawn_next_to_king": (
-        "8/8/8/8/8/6k1/5p2/4K3 w - -",
-        ["e1e2", "e1f1", "e1d1", "e1d2"],
-    ),
-}
+# The positions listed with their legal moves in the shared positions file.
+ORDER_CASES = {p.name: (p.fen, p.moves) for p in POSITIONS.values() if p.moves is not None}
 
 
 @pytest.mark.parametrize("fen,expected", ORDER_CASES.values(), ids=ORDER_CASES.keys())
@@ -333,27 +232,12 @@ def test_every_move_text_can_be_pushed_and_popped(gen):
 # ---------------------------------------------------------------------------
 
 
-def perft(gen, board, depth):
-    moves = gen(board)
-    if depth == 1:
-        return len(moves)
-    push, pop = board.push, board.pop
-    total = 0
-    for m in moves:
-        push(m)
-        total += perft(gen, board, depth - 1)
-        pop()
-    return total
+def counts_up_to(counts, nodes=200_000_000, depth=6):
+    return [count for count in counts[:depth] if count <= nodes]
 
 
-PERFT = {
-    "start": (START, [20, 400, 8902, 197281, 4865609, 119060324]),
-    "kiwipete": (KIWIPETE, [48, 2039, 97862, 4085603, 193690690]),
-    "endgame": (ENDGAME, [14, 191, 2812, 43238, 674624, 11030083]),
-    "promotions": (PROMOTION_MIX, [6, 264, 9467, 422333, 15833292]),
-    "promotions_black": (PROMOTION_MIX_BLACK, [6, 264, 9467, 422333, 15833292]),
-    "bishop_check": (BISHOP_CHECK, [44, 1486, 62379, 2103487, 89941194]),
-}
+PERFT = {p.name: (p.fen, counts_up_to(p.perft)) for p in POSITIONS.values() if p.perft}
+PERFT["pos4_mirrored"] = (PROMOTION_MIX_BLACK, counts_up_to(POSITIONS["pos4"].perft))
 
 # generator calls (nodes at depth - 1) above which a depth takes seconds
 FAST_CALL_LIMIT = 300_000

@@ -14,9 +14,7 @@ import pytest
 
 import mirelo_chess
 from mirelo_chess import Board, MoveGenerator
-from support import PanicException
-
-START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
+from support import START, PanicException
 AFTER_E4 = "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3"
 
 Py_TPFLAGS_BASETYPE = 1 << 10

@@ -10,9 +10,7 @@ import chess
 import pytest
 
 from mirelo_chess import Board
-from support import PanicException, castling_text, expected_fen, pick_move
-
-START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
+from support import START, PanicException, castling_text, expected_fen, pick_move
 AFTER_E4 = "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3"
 CASTLES = "r3k2r/8/8/8/8/8/8/R3K2R w KQkq -"
 CASTLES_BLACK = "r3k2r/8/8/8/8/8/8/R3K2R b KQkq -"

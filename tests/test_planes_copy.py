@@ -6,11 +6,9 @@ import chess
 import pytest
 
 from mirelo_chess import Board, MoveGenerator
-from support import PanicException, history_fens
+from support import KIWIPETE, START, PanicException, history_fens
 
-START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
 START_PLACEMENT = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR"
-KIWIPETE = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -"
 
 
 @pytest.fixture(scope="module")

@@ -16,10 +16,7 @@ import time
 import pytest
 
 from mirelo_chess import Board, MoveGenerator
-from support import PanicException
-
-START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
-KIWIPETE = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -"
+from support import KIWIPETE, START, PanicException
 PROMOTIONS = "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq -"
 KNIGHT_SHUFFLE = ("g1f3", "g8f6", "f3g1", "f6g8")
 BORROW_MESSAGES = ("Already borrowed", "Already mutably borrowed")

@@ -4,6 +4,7 @@
 #include <random>
 
 #include "board.h"
+#include "positions.h"
 #include "random.h"
 #include "zobrist.h"
 
@@ -64,12 +65,11 @@ void expect_keys_match_position(const Board& board) {
 }
 
 TEST(Zobrist, KeysOfFenBoardsEqualRecomputation) {
-    for (const char* fen : {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -",
-                            "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -",
-                            "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - -",
-                            "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3",
-                            "8/8/8/8/8/8/8/8 w - 1",  // sets info bit 21
-                            "p7/8/8/8/8/8/8/8/8 b Qk e6"}) {
+    std::vector<std::string> fens = {"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3",
+                                     "8/8/8/8/8/8/8/8 w - 1",  // sets info bit 21
+                                     "p7/8/8/8/8/8/8/8/8 b Qk e6"};
+    for (const testing::Position& p : testing::read_positions()) fens.push_back(p.fen);
+    for (const std::string& fen : fens) {
         const Board board = Board::from_fen(fen).value();
         expect_keys_match_position(board);
         // Tables built for different boards are equal entry by entry.

@@ -6,6 +6,7 @@
 #include "board.h"
 #include "chess_move.h"
 #include "move_generator.h"
+#include "positions.h"
 
 namespace mirelo {
 namespace {
@@ -182,10 +183,10 @@ TEST(PushPop, UnusualMovesKeepKeysExact) {
 TEST(PushPop, RandomSequencesKeepKeysAndUndoExactly) {
     const MoveGenerator generator;
     std::mt19937_64 rng(20261208);
-    for (const char* fen : {DEFAULT_FEN.data(), "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -",
-                            "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq -"}) {
-        for (int game = 0; game < 20; ++game) {
-            Board board = board_of(fen);
+    for (const testing::Position& p : testing::read_positions()) {
+        if (p.perft.empty()) continue;
+        for (int game = 0; game < 12; ++game) {
+            Board board = board_of(p.fen);
             const Board start = board;
             std::vector<Board> history;
             for (int ply = 0; ply < 200; ++ply) {

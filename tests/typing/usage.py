@@ -16,25 +16,14 @@ from typing import Literal
 
 import mirelo_chess
 from mirelo_chess import Board, MoveGenerator
+from mirelo_chess._perft import POSITIONS, perft
 
 if sys.version_info >= (3, 11):
     from typing import assert_type
 else:
     from typing_extensions import assert_type
 
-KIWIPETE = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -"
-
-
-def perft(generator: MoveGenerator, board: Board, depth: int) -> int:
-    moves = generator(board)
-    if depth <= 1:
-        return len(moves) if depth == 1 else 1
-    total = 0
-    for move in moves:
-        board.push(move)
-        total += perft(generator, board, depth - 1)
-        board.pop()
-    return total
+KIWIPETE = POSITIONS["kiwipete"].fen
 
 
 def occupied(planes: list[list[bool]]) -> int:
