@@ -1,9 +1,9 @@
 // Making and unmaking moves on the core Board with the MoveGenerator.
 //
-// Input: a FEN text terminated by a zero byte (or, without a zero byte, one of
-// a few built-in positions chosen by the first byte), then a sequence of
-// operation bytes: push a generated move, push an arbitrary move as a user
-// would, pop, generate, reflect, copy. After every operation:
+// Input: a FEN text terminated by a zero byte, then a sequence of operation
+// bytes: push a generated move, push an arbitrary move as a user would, pop,
+// generate, reflect, copy. (scripts/fuzz seeds the corpus with every position
+// of mirelo_chess/positions.txt.) After every operation:
 //  - the Zobrist keys differ from a from-scratch recomputation by a constant
 //    (zero from a FEN; reflect keeps the old keys, which fixes a new constant);
 //  - the undo stacks agree with the move records;
@@ -29,6 +29,7 @@
 #include "failure.h"
 #include "fuzz_common.h"
 #include "move_generator.h"
+#include "reference_moves.h"
 
 using mirelo::Board;
 using mirelo::ChessMove;
@@ -36,17 +37,6 @@ using mirelo::MoveGenerator;
 using mirelo::MoveList;
 
 namespace {
-
-constexpr std::string_view BUILT_IN[] = {
-    "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -",
-    "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -",
-    "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - -",
-    "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq -",
-    "rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ -",
-    "4k3/8/8/K1pP3r/8/8/8/8 w - c6",
-    "r3k2r/8/8/8/3pP3/8/8/R3K2R b KQkq e3",
-    "8/P6k/8/8/8/8/6Kp/8 w - -",
-};
 
 const MoveGenerator& generator() {
     static const MoveGenerator instance;
@@ -155,28 +145,14 @@ struct Run {
         // The legal moves are the pseudo-legal ones, in their order, that the
         // board accepts as typed moves and that leave the mover's king
         // unattacked: play each, test, take it back.
-        static MoveList pseudo;
-        generator().pseudo_moves(board, pseudo);
-        std::size_t n = 0;
-        for (const ChessMove move : pseudo) {
-            try {
-                if (!board.push(move)) {
-                    unchanged_since(earlier, "a refused trial move");
-                    continue;
-                }
-            } catch (const mirelo::Failure&) {
-                unchanged_since(earlier, "a failed trial move");
-                continue;
-            }
-            const bool legal = !generator().king_attacked(board.pieces, ~board.side_to_move());
-            board.pop_move();
-            if (!legal) continue;
-            if (n >= list.size || list.moves[n] != move)
-                fail("legal move " + std::to_string(n) + " is " + move.to_string() + ", generated " +
-                     (n < list.size ? list.moves[n].to_string() : std::string("nothing")));
-            ++n;
+        const std::vector<ChessMove> legal =
+            mirelo::testing::reference_moves(generator(), board, [&] { unchanged_since(earlier, "a trial move"); });
+        for (std::size_t n = 0; n < legal.size() || n < list.size; ++n) {
+            if (n < legal.size() && n < list.size && list.moves[n] == legal[n]) continue;
+            fail("legal move " + std::to_string(n) + " is " +
+                 (n < legal.size() ? legal[n].to_string() : std::string("nothing")) + ", generated " +
+                 (n < list.size ? list.moves[n].to_string() : std::string("nothing")));
         }
-        if (n != list.size) fail("generated " + list.moves[n].to_string() + ", which is not legal");
         unchanged_since(earlier, "trying every pseudo-legal move");
         return list;
     }
@@ -213,15 +189,10 @@ std::optional<Board> start_board(std::string_view fen) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     const std::string_view input(reinterpret_cast<const char*>(data), size);
-    std::string_view fen, ops;
-    if (const std::size_t zero = input.find('\0'); zero != std::string_view::npos) {
-        fen = input.substr(0, zero);
-        ops = input.substr(zero + 1);
-    } else {
-        fen = BUILT_IN[static_cast<unsigned char>(input[0]) % std::size(BUILT_IN)];
-        ops = input.substr(1);
-    }
-    auto board = start_board(fen);
+    const std::size_t zero = input.find('\0');
+    if (zero == std::string_view::npos) return -1;  // no FEN: not worth keeping in the corpus
+    const std::string_view ops = input.substr(zero + 1);
+    auto board = start_board(input.substr(0, zero));
     if (!board) return -1;  // not worth keeping in the corpus
     Run run(std::move(*board));
     run.check();

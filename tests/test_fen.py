@@ -10,7 +10,7 @@ import chess
 import pytest
 
 from mirelo_chess import Board
-from support import START, PanicException, castling_text, expected_fen, pick_move
+from support import KIWIPETE, POSITIONS, START, PanicException, castling_text, expected_fen, pick_move
 EMPTY_BLACK = "8/8/8/8/8/8/8/8 b - -"
 
 # Characters with the Unicode White_Space property (not the same set as
@@ -308,9 +308,8 @@ def test_default_position():
     ("8/8/8/8/8/8/8/8 b - -", EMPTY_BLACK),
     ("8/8/8/8/8/8/8/8 w - -", "8/8/8/8/8/8/8/8 w - -"),
     ("11111111/2222/44/8/17/71/116/611 b - -", EMPTY_BLACK),
-    ("r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
-     "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -"),
-    ("8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1", "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - -"),
+    (KIWIPETE + " 0 1", KIWIPETE),
+    (POSITIONS["pos3"].fen + " 0 1", POSITIONS["pos3"].fen),
     ("1k6/8/8/8/8/8/8/6K1 b - -", "1k6/8/8/8/8/8/8/6K1 b - -"),
     ("7k/8/8/8/8/8/8/K7 w - -", "7k/8/8/8/8/8/8/K7 w - -"),
     ("pppppppp/PPPPPPPP/nnnnnnnn/NNNNNNNN/bbbbbbbb/BBBBBBBB/rrqqkkRR/QQKKrrRR b Kq h3",
@@ -451,12 +450,10 @@ def _model(text):
     return "ok", " ".join(["/".join(reversed(ranks)), "w" if white else "b", castling, ep])
 
 
-_SEEDS = [
-    START,
+_SEEDS = [p.fen for p in POSITIONS.values()] + [
     "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1",
-    "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
-    "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - -",
-    "rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ - 1 8",
+    KIWIPETE + " 0 1",
+    POSITIONS["pos5"].fen + " 1 8",
     EMPTY_BLACK,
 ]
 _ALPHABET = (list("PNBRQKpnbrqk0123456789/ wb-KQkqabcdefgh12345678x")

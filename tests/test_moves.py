@@ -10,7 +10,7 @@ import chess
 import pytest
 
 from mirelo_chess import Board
-from support import START, PanicException, castling_text, expected_fen, pick_move
+from support import POSITIONS, START, PanicException, castling_text, expected_fen, pick_move
 AFTER_E4 = "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3"
 CASTLES = "r3k2r/8/8/8/8/8/8/R3K2R w KQkq -"
 CASTLES_BLACK = "r3k2r/8/8/8/8/8/8/R3K2R b KQkq -"
@@ -353,12 +353,7 @@ def test_pop_after_history_is_used_up_then_push_again():
 # ---------------------------------------------------------------- random playouts
 
 
-PLAYOUT_STARTS = [
-    START,
-    "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -",
-    "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - -",
-    "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq -",
-    "rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ -",
+PLAYOUT_STARTS = [p.fen for p in POSITIONS.values() if p.perft] + [
     "r3k2r/1pp3pp/8/8/8/8/PP3PP1/R3K2R b KQkq -",
     "4k3/1P4P1/8/3pP3/8/8/1p4p1/4K3 w - d6",
 ]

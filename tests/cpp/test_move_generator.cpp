@@ -7,6 +7,7 @@
 #include "board.h"
 #include "move_generator.h"
 #include "positions.h"
+#include "reference_moves.h"
 
 namespace mirelo {
 namespace {
@@ -135,31 +136,11 @@ TEST(Generation, PseudoLegalSpecialCases) {
     EXPECT_EQ(std::count(b1_attacked_only.begin(), b1_attacked_only.end(), "e1c1"), 1);
 }
 
-// The filter as literally described: play, test the mover's king, take back.
-// A move the board refuses to play (possible only on malformed placements) is
-// not legal, so every listed move is accepted by push.
-std::vector<ChessMove> reference_moves(Board& board) {
-    MoveList pseudo;
-    generator().pseudo_moves(board, pseudo);
-    std::vector<ChessMove> legal;
-    for (const ChessMove move : pseudo) {
-        try {
-            if (!board.push(move)) continue;
-        } catch (const Failure&) {
-            continue;
-        }
-        const bool valid = !generator().king_attacked(board.pieces, ~board.side_to_move());
-        board.pop_move();
-        if (valid) legal.push_back(move);
-    }
-    return legal;
-}
-
 void expect_filter_matches_reference(Board& board) {
     const std::string fen = board.to_fen();
     const auto key = board.zobrist.z_key;
     const auto depth = board.move_stack.size();
-    const std::vector<ChessMove> expected = reference_moves(board);
+    const std::vector<ChessMove> expected = testing::reference_moves(generator(), board, [] {});
     MoveList list;
     generator().moves(board, list);
     MoveList reference;
