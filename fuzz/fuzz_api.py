@@ -85,46 +85,43 @@ def check_exception(e, where):
         raise AssertionError(f"{where}: PanicException without a message")
 
 
+# The message beginnings of each kind of error, in the order of their branch numbers.
+VALUE_ERRORS = (
+    "Invalid fen: Invalid side-to-move",
+    "Invalid fen: Invalid castling specifier",
+    "Invalid chess move: Unsupported move notation",
+    "Invalid chess move: Unsupported promotion type",
+    "Invalid chess move: Promotion piece needed",
+    "Invalid chess move: Destination holds",
+)
+PANICS = (
+    "Invalid piece type",
+    "Missing FEN field",
+    "assertion failed: from_file",
+    "assertion failed: from_rank",
+    "assertion failed: to_",
+    "No piece to move",
+    "No move to take back",
+    "Move text has fewer",
+)
+
+
 def classify(e):
     """Distinct branches per kind of error, so that atheris keeps inputs that reach new ones."""
     text = str(e)
-    if type(e) is ValueError:
-        if text.startswith("Invalid fen: Invalid side-to-move"):
-            return 1
-        if text.startswith("Invalid fen: Invalid castling specifier"):
-            return 2
-        if text.startswith("Invalid chess move: Unsupported move notation"):
-            return 3
-        if text.startswith("Invalid chess move: Unsupported promotion type"):
-            return 4
-        if text.startswith("Invalid chess move: Promotion piece needed"):
-            return 5
-        if text.startswith("Invalid chess move: Destination holds"):
-            return 6
-        return 7
-    if type(e) is PanicException:
-        if text == "Invalid piece type":
-            return 8
-        if text.startswith("Missing FEN field"):
-            return 9
-        if text.startswith("assertion failed: from_file"):
-            return 10
-        if text.startswith("assertion failed: from_rank"):
-            return 11
-        if text.startswith("assertion failed: to_"):
-            return 12
-        if text.startswith("No piece to move"):
-            return 13
-        if text == "No move to take back":
-            return 14
-        if text.startswith("Move text has fewer"):
-            return 15
-        return 16
+    first = 1
+    for kind, prefixes in ((ValueError, VALUE_ERRORS), (PanicException, PANICS)):
+        if type(e) is kind:
+            for number, prefix in enumerate(prefixes, first):
+                if text.startswith(prefix):
+                    return number
+            return first + len(prefixes)
+        first += len(prefixes) + 1
     if type(e) is TypeError:
-        return 17
+        return first
     if type(e) is RuntimeError:
-        return 18
-    return 19
+        return first + 1
+    return first + 2
 
 
 def history_depth(board):

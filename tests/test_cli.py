@@ -28,6 +28,12 @@ def run(tmp_path, *args, check_clean=True):
     return done
 
 
+def run_code(tmp_path, code):
+    """Runs Python code from a scratch folder."""
+    return subprocess.run([sys.executable, "-c", code], cwd=tmp_path, capture_output=True,
+                          text=True, timeout=60)
+
+
 def summary(stdout):
     """The three closing lines: nodes, time, nodes per second."""
     lines = stdout.splitlines()[-3:]
@@ -182,11 +188,9 @@ def test_bench_arguments_reach_the_benchmark(tmp_path):
 
 def test_bench_missing_gives_a_clear_message(tmp_path):
     # A None entry in sys.modules makes the import fail as a missing module.
-    code = ("import sys; sys.modules['mirelo_chess._bench'] = None\n"
-            "from mirelo_chess.__main__ import main\n"
-            "sys.exit(main(['bench', '--quick']))\n")
-    done = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, capture_output=True,
-                          text=True, timeout=60)
+    done = run_code(tmp_path, "import sys; sys.modules['mirelo_chess._bench'] = None\n"
+                              "from mirelo_chess.__main__ import main\n"
+                              "sys.exit(main(['bench', '--quick']))\n")
     assert done.returncode == 1
     assert done.stdout == ""
     assert done.stderr.splitlines() == [
@@ -195,10 +199,8 @@ def test_bench_missing_gives_a_clear_message(tmp_path):
 
 
 def test_importing_the_entry_module_runs_nothing(tmp_path):
-    code = ("import sys; sys.argv = ['x', 'perft', '--depth', '9']\n"
-            "import mirelo_chess.__main__ as cli\n"
-            "print(cli.perft_count(cli.MoveGenerator(), cli.Board(), 2))\n")
-    done = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, capture_output=True,
-                          text=True, timeout=60)
+    done = run_code(tmp_path, "import sys; sys.argv = ['x', 'perft', '--depth', '9']\n"
+                              "import mirelo_chess.__main__ as cli\n"
+                              "print(cli.perft_count(cli.MoveGenerator(), cli.Board(), 2))\n")
     assert done.returncode == 0, done.stderr
     assert (done.stdout, done.stderr) == ("400\n", "")

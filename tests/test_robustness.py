@@ -277,6 +277,15 @@ def sneaky_argument(on_name_read):
     return Sneaky()
 
 
+def raised_by(call, *args):
+    """The exception that call(*args) raised, or None."""
+    try:
+        call(*args)
+    except BaseException as e:  # noqa: B036
+        return e
+    return None
+
+
 @pytest.mark.parametrize("name, call, message", INSIDE_PUSH, ids=[c[0] for c in INSIDE_PUSH])
 def test_call_back_into_a_board_held_by_push(generator, name, call, message):
     board = Board()
@@ -284,12 +293,7 @@ def test_call_back_into_a_board_held_by_push(generator, name, call, message):
     seen = []
 
     def inner():
-        try:
-            call(board, generator)
-        except BaseException as e:  # noqa: B036
-            seen.append(e)
-        else:
-            seen.append(None)
+        seen.append(raised_by(call, board, generator))
 
     with pytest.raises(TypeError) as info:
         board.push(sneaky_argument(inner))
@@ -340,11 +344,7 @@ def test_another_thread_meets_the_borrow(generator, name, call, message):
     def other():
         assert inside.wait(10)
         try:
-            call(board, generator)
-        except BaseException as e:  # noqa: B036
-            seen.append(e)
-        else:
-            seen.append(None)
+            seen.append(raised_by(call, board, generator))
         finally:
             release.set()
 

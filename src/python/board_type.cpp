@@ -99,24 +99,20 @@ PyMethodDef METHODS[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyType_Slot SLOTS[] = {
-    {Py_tp_doc, const_cast<char*>(
-                    "Board(fen=\"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -\")\n--\n\n")},
-    {Py_tp_new, reinterpret_cast<void*>(board_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<Board>)},
-    {Py_tp_methods, METHODS},
-    {0, nullptr},
-};
-
-PyType_Spec LAYOUT = {"mirelo_chess.Board", sizeof(BoardObject), 0, Py_TPFLAGS_DEFAULT, SLOTS};
-
 }  // namespace
 
 template <>
-PyTypeObject* type_object<Board>() {
-    static PyTypeObject* type = nullptr;
-    if (type == nullptr) type = create_type(LAYOUT, class_name<Board>());
-    return type;
+PyType_Spec& type_layout<Board>() {
+    static PyType_Slot slots[] = {
+        {Py_tp_doc, const_cast<char*>(
+                        "Board(fen=\"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -\")\n--\n\n")},
+        {Py_tp_new, reinterpret_cast<void*>(board_new)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<Board>)},
+        {Py_tp_methods, METHODS},
+        {0, nullptr},
+    };
+    static PyType_Spec layout = {"mirelo_chess.Board", sizeof(BoardObject), 0, Py_TPFLAGS_DEFAULT, slots};
+    return layout;
 }
 
 }  // namespace mirelo::py

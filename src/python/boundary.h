@@ -63,14 +63,6 @@ struct NativeObject : ObjectHeader {
 using BoardObject = NativeObject<Board>;
 using MoveGeneratorObject = NativeObject<MoveGenerator>;
 
-// The class objects, created once per process on first use.
-template <typename Value>
-PyTypeObject* type_object();
-template <>
-PyTypeObject* type_object<Board>();
-template <>
-PyTypeObject* type_object<MoveGenerator>();
-
 template <typename Value>
 constexpr const char* class_name();
 template <>
@@ -78,10 +70,26 @@ constexpr const char* class_name<Board>() { return "Board"; }
 template <>
 constexpr const char* class_name<MoveGenerator>() { return "MoveGenerator"; }
 
+// The layout of each class, defined next to its methods.
+template <typename Value>
+PyType_Spec& type_layout();
+template <>
+PyType_Spec& type_layout<Board>();
+template <>
+PyType_Spec& type_layout<MoveGenerator>();
+
 // Creates a class from its layout, whose name carries the module
 // ("mirelo_chess.Board") so that the class has a __module__, then gives the
 // class its bare name, which every message uses.
 PyTypeObject* create_type(PyType_Spec& layout, const char* bare_name);
+
+// The class objects, created once per process on first use.
+template <typename Value>
+PyTypeObject* type_object() {
+    static PyTypeObject* type = nullptr;
+    if (type == nullptr) type = create_type(type_layout<Value>(), class_name<Value>());
+    return type;
+}
 
 // Sets the object's __doc__ to the empty string; -1 with an exception set on
 // failure. Used on PyPy, which reports None (classes) or the module type's

@@ -78,26 +78,22 @@ constexpr unsigned long FLAGS = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VECTORCALL;
 constexpr unsigned long FLAGS = Py_TPFLAGS_DEFAULT;
 #endif
 
-PyType_Slot SLOTS[] = {
-    {Py_tp_doc, const_cast<char*>("MoveGenerator()\n--\n\n")},
-    {Py_tp_new, reinterpret_cast<void*>(generator_new)},
-    {Py_tp_call, reinterpret_cast<void*>(generator_call)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<MoveGenerator>)},
-#ifndef PYPY_VERSION
-    {Py_tp_members, MEMBERS},
-#endif
-    {0, nullptr},
-};
-
-PyType_Spec LAYOUT = {"mirelo_chess.MoveGenerator", sizeof(MoveGeneratorObject), 0, FLAGS, SLOTS};
-
 }  // namespace
 
 template <>
-PyTypeObject* type_object<MoveGenerator>() {
-    static PyTypeObject* type = nullptr;
-    if (type == nullptr) type = create_type(LAYOUT, class_name<MoveGenerator>());
-    return type;
+PyType_Spec& type_layout<MoveGenerator>() {
+    static PyType_Slot slots[] = {
+        {Py_tp_doc, const_cast<char*>("MoveGenerator()\n--\n\n")},
+        {Py_tp_new, reinterpret_cast<void*>(generator_new)},
+        {Py_tp_call, reinterpret_cast<void*>(generator_call)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<MoveGenerator>)},
+#ifndef PYPY_VERSION
+        {Py_tp_members, MEMBERS},
+#endif
+        {0, nullptr},
+    };
+    static PyType_Spec layout = {"mirelo_chess.MoveGenerator", sizeof(MoveGeneratorObject), 0, FLAGS, slots};
+    return layout;
 }
 
 }  // namespace mirelo::py
