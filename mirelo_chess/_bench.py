@@ -186,22 +186,29 @@ class Timer:
         return self.compare(Job(stmt, setup, ns, unroll, per))[0]
 
     @staticmethod
-    def once(func, rounds):
-        """Best of ``rounds`` single calls of func(); returns (seconds, result)."""
-        best = None
-        result = None
+    def once(*calls):
+        """Best time of single calls: each of ``calls`` is (func, rounds) or
+        None, and the funcs take turns, round after round, until each has run
+        its rounds (at least one). Returns (seconds, last result) per call,
+        (None, None) for None."""
+        best = [None] * len(calls)
+        result = [None] * len(calls)
         was_enabled = gc.isenabled()
         gc.disable()
         try:
-            for _ in range(max(1, rounds)):
-                t0 = time.perf_counter()
-                result = func()
-                elapsed = time.perf_counter() - t0
-                best = elapsed if best is None else min(best, elapsed)
+            for r in range(max([1] + [rounds for _, rounds in filter(None, calls)])):
+                for i, call in enumerate(calls):
+                    if call is None or (r > 0 and r >= call[1]):
+                        continue
+                    t0 = time.perf_counter()
+                    value = call[0]()
+                    elapsed = time.perf_counter() - t0
+                    result[i] = value  # the previous result is freed outside the timing
+                    best[i] = elapsed if best[i] is None else min(best[i], elapsed)
         finally:
             if was_enabled:
                 gc.enable()
-        return best, result
+        return list(zip(best, result))
 
 
 # --------------------------------------------------------------------------
@@ -404,15 +411,9 @@ def run(floor=None, quick=False, only=None, chess_module=None, use_chess=True, l
             say(f"perft: {pname} depth {depth}")
             b = Board(fen)
             cb = chess.Board(fen) if chess else None
-            t = tb = None
-            nodes = cnodes = None
-            for r in range(max(mine_rounds, their_rounds)):  # alternate the two sides
-                if r < mine_rounds:
-                    ti, nodes = Timer.once(lambda: perft(generator, b, depth), 1)
-                    t = ti if t is None else min(t, ti)
-                if cb is not None and r < their_rounds:
-                    ti, cnodes = Timer.once(lambda: _chess_perft(cb, depth), 1)
-                    tb = ti if tb is None else min(tb, ti)
+            (t, nodes), (tb, cnodes) = Timer.once(
+                (lambda: perft(generator, b, depth), mine_rounds),
+                (lambda: _chess_perft(cb, depth), their_rounds) if cb is not None else None)
             expected = position.perft[depth - 1]
             error = None if nodes == expected else f"perft gave {nodes} nodes, expected {expected}"
             if b.fen() != fen:
@@ -487,19 +488,8 @@ def run(floor=None, quick=False, only=None, chess_module=None, use_chess=True, l
     # 7. generator construction
     if "movegen" in groups:
         say("movegen: MoveGenerator()")
-        MG = mc.MoveGenerator
-        best = None
-        deadline = time.perf_counter() + (0.3 if quick else 1.5)
-        count = 0
-        while count < 5 or time.perf_counter() < deadline:
-            t0 = time.perf_counter()
-            g = MG()
-            elapsed = time.perf_counter() - t0
-            del g
-            best = elapsed if best is None else min(best, elapsed)
-            count += 1
-            if count >= 500:
-                break
+        count = 40 if quick else 200
+        [(best, _)] = Timer.once((mc.MoveGenerator, count))
         rows.append(Row("MoveGenerator()", best, note=f"best of {count} constructions"))
 
     return rows
