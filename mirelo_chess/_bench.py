@@ -264,19 +264,6 @@ def _chess_plane_idioms(chess):
 # Workloads
 
 
-def _chess_perft(board, depth):
-    if depth <= 1:
-        return board.legal_moves.count() if depth == 1 else 1
-    push = board.push
-    pop = board.pop
-    nodes = 0
-    for move in board.legal_moves:
-        push(move)
-        nodes += _chess_perft(board, depth - 1)
-        pop()
-    return nodes
-
-
 def _import_mirelo():
     import mirelo_chess
     if not hasattr(mirelo_chess, "Board"):
@@ -319,7 +306,7 @@ def run(floor=None, quick=False, only=None, chess_module=None, use_chess=True, l
             print(msg, file=log, flush=True)
 
     Board = mc.Board
-    from mirelo_chess._perft import BENCHMARK_POSITIONS, perft
+    from mirelo_chess._perft import BENCHMARK_POSITIONS, chess_perft, perft
 
     fens = [p.fen for p in BENCHMARK_POSITIONS]
 
@@ -413,7 +400,7 @@ def run(floor=None, quick=False, only=None, chess_module=None, use_chess=True, l
             cb = chess.Board(fen) if chess else None
             (t, nodes), (tb, cnodes) = Timer.once(
                 (lambda: perft(generator, b, depth), mine_rounds),
-                (lambda: _chess_perft(cb, depth), their_rounds) if cb is not None else None)
+                (lambda: chess_perft(cb, depth), their_rounds) if cb is not None else None)
             expected = position.perft[depth - 1]
             error = None if nodes == expected else f"perft gave {nodes} nodes, expected {expected}"
             if b.fen() != fen:

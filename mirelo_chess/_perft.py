@@ -8,7 +8,7 @@ command line, the benchmark and the test suites all use them from here.
 from __future__ import annotations
 
 import os
-from typing import NamedTuple
+from typing import Any, NamedTuple
 
 from mirelo_chess import Board, MoveGenerator
 
@@ -60,5 +60,21 @@ def perft(generator: MoveGenerator, board: Board, depth: int) -> int:
     for move in moves:
         push(move)
         total += perft(generator, board, depth - 1)
+        pop()
+    return total
+
+
+def chess_perft(board: Any, depth: int) -> int:
+    """The same count on a python-chess board: the baseline of the benchmark
+    and an oracle for the tests (python-chess is not needed to import this)."""
+    if depth == 0:
+        return 1
+    if depth == 1:
+        return int(board.legal_moves.count())
+    push, pop = board.push, board.pop
+    total = 0
+    for move in board.legal_moves:
+        push(move)
+        total += chess_perft(board, depth - 1)
         pop()
     return total

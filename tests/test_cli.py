@@ -10,7 +10,7 @@ import chess
 import pytest
 
 from mirelo_chess import Board, MoveGenerator
-from support import KIWIPETE, POSITIONS, START
+from support import KIWIPETE, POSITIONS, START, chess_perft
 
 ENDGAME = POSITIONS["pos3"].fen
 PROMOTIONS = POSITIONS["pos5"].fen
@@ -73,25 +73,12 @@ def test_default_position_and_fen_as_separate_words(tmp_path):
     assert summary(words.stdout) == 97862
 
 
-def _chess_perft(board, depth):
-    if depth == 0:
-        return 1
-    if depth == 1:
-        return board.legal_moves.count()
-    total = 0
-    for move in board.legal_moves:
-        board.push(move)
-        total += _chess_perft(board, depth - 1)
-        board.pop()
-    return total
-
-
 def _chess_divide(fen, depth):
     board = chess.Board(fen)
     counts = {}
     for move in board.legal_moves:
         board.push(move)
-        counts[move.uci()] = _chess_perft(board, depth - 1)
+        counts[move.uci()] = chess_perft(board, depth - 1)
         board.pop()
     return counts
 
