@@ -32,7 +32,7 @@ struct MoveList {
     const ChessMove* end() const { return moves + size; }
 };
 
-constexpr std::size_t TABLE_SIZE = 4096;
+constexpr std::size_t TABLE_SIZE = 4096;  // 2^12: a relevance mask has at most 12 squares
 constexpr std::size_t TABLE_COUNT = 128;
 
 // Rooks come first, bishops second; the rook table of square s is table 2s,
