@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "failure.h"
 #include "text.h"
@@ -214,7 +215,7 @@ MoveRoles move_roles(const Pieces& pieces, Bitboard occupancy, ChessMove move) {
             roles.captured = make_piece(them, PAWN);
             roles.captured_on = static_cast<Square>(static_cast<int>(to) - ours.pawn_push);
         }
-        // Either end rank: a pawn moved out of turn can be pushed backwards.
+        // Either end rank: a typed pawn move may go backwards, and is taken as given.
         if (rank_of(to) == 0 || rank_of(to) == 7) {
             if (is_promotion(move.special()))
                 roles.promotion = make_piece(us, promotion_type(move.special()));
@@ -316,11 +317,10 @@ void Board::pop_move() {
 }
 
 void Board::reflect() {
-    for (unsigned t = PAWN; t <= KING; ++t) {
-        const Bitboard white = pieces[make_piece(WHITE, PieceType(t))];
-        pieces[make_piece(WHITE, PieceType(t))] = std::byteswap(pieces[make_piece(BLACK, PieceType(t))]);
-        pieces[make_piece(BLACK, PieceType(t))] = std::byteswap(white);
-    }
+    // Each piece changes colour, and the ranks are mirrored.
+    for (const PieceType t : {PAWN, KNIGHT, BISHOP, ROOK, QUEEN, KING})
+        std::swap(pieces[make_piece(WHITE, t)], pieces[make_piece(BLACK, t)]);
+    for (Bitboard& b : pieces) b = std::byteswap(b);
     // The side to move flips and each side takes over the other's castling
     // rights and en-passant files.
     std::uint64_t next = (info & ~INFO_STATE_MASK) | ((info & WHITE_TO_MOVE) ^ WHITE_TO_MOVE);
