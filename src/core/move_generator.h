@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
-#include <vector>
 
 #include "bits.h"
 #include "board.h"
