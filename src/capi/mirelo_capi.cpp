@@ -4,6 +4,7 @@
 #include "mirelo_capi.h"
 
 #include <atomic>
+#include <bit>
 #include <cstring>
 #include <iterator>
 #include <new>
@@ -35,9 +36,9 @@ struct mirelo_generator {
 };
 
 static_assert(MIRELO_FEN_CAPACITY == FEN_CAPACITY);
-static_assert(MIRELO_PLANES_SIZE == std::tuple_size_v<Planes>);
+static_assert(MIRELO_PLANES_SIZE == std::tuple_size_v<Planes> && std::extent_v<decltype(mirelo_out::marks)> == MIRELO_PLANES_SIZE);
 static_assert(MIRELO_MAX_MOVES == std::extent_v<decltype(MoveList::moves)>);
-static_assert(sizeof(mirelo_out::text) == FEN_CAPACITY && sizeof(mirelo_out::planes) == sizeof(Planes) &&
+static_assert(sizeof(mirelo_out::text) == FEN_CAPACITY &&
               std::extent_v<decltype(mirelo_out::moves)> == MIRELO_MAX_MOVES);
 
 namespace {
@@ -140,6 +141,23 @@ int with_borrow(Object* object, bool exclusive, Body&& body) noexcept {
 
 int error_text(const std::string& text) { return set_error(MIRELO_ERROR, text); }
 
+// Native memory beyond the records, as reported to collectors: a board built
+// from FEN holds its own pair of Zobrist tables (790 entries of 8 and 2
+// bytes, shared with its copies), a generator its attack tables (4 MiB).
+constexpr std::size_t ZOBRIST_TABLE_BYTES = 790 * 10;
+constexpr std::size_t ATTACK_TABLE_BYTES = std::size_t{4} << 20;
+
+// The flags set in the planes of the pieces (flag 64 * piece + square, as
+// expand_planes lays them out), read straight from the bitboards: a position
+// sets a few dozen of the 768.
+void write_marks(const std::array<Bitboard, 12>& pieces, mirelo_out* out) {
+    std::size_t count = 0;
+    for (std::size_t piece = 0; piece < pieces.size(); ++piece)
+        for (Bitboard b = pieces[piece]; b; b &= b - 1)
+            out->marks[count++] = static_cast<std::uint16_t>(64 * piece + std::countr_zero(b));
+    out->length = count;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -150,6 +168,7 @@ int mirelo_board_new(const char* fen, size_t length, mirelo_out* out) {
         auto made = Board::from_fen(std::string_view(fen, length));
         if (!made) return error_text(made.error());
         out->board = new mirelo_board{.value = std::move(*made)};
+        out->bytes = sizeof(mirelo_board) + ZOBRIST_TABLE_BYTES;
         return int{MIRELO_OK};
     });
 }
@@ -157,6 +176,7 @@ int mirelo_board_new(const char* fen, size_t length, mirelo_out* out) {
 int mirelo_board_copy(mirelo_board* board, mirelo_out* out) {
     return with_borrow(board, SHARED, [&](const Board& value) {
         out->board = new mirelo_board{.value = value};
+        out->bytes = sizeof(mirelo_board);
         return int{MIRELO_OK};
     });
 }
@@ -179,9 +199,7 @@ int mirelo_board_turn(mirelo_board* board, mirelo_out* out) {
 
 int mirelo_board_planes(mirelo_board* board, mirelo_out* out) {
     return with_borrow(board, SHARED, [&](const Board& value) {
-        Planes planes;
-        expand_planes(value.pieces, planes);
-        std::memcpy(out->planes, planes.data(), planes.size());
+        write_marks(value.pieces, out);
         return int{MIRELO_OK};
     });
 }
@@ -224,9 +242,7 @@ void mirelo_board_release(mirelo_board* board, int exclusive) { release(board->b
 
 int mirelo_planes_from_fen(const char* fen, size_t length, mirelo_out* out) {
     return guarded([&] {
-        Planes planes;
-        expand_planes(pieces_from_fen(std::string_view(fen, length)), planes);
-        std::memcpy(out->planes, planes.data(), planes.size());
+        write_marks(pieces_from_fen(std::string_view(fen, length)), out);
         return int{MIRELO_OK};
     });
 }
@@ -244,6 +260,7 @@ int mirelo_move_text(uint16_t code, mirelo_out* out) {
 int mirelo_generator_new(mirelo_out* out) {
     return guarded([&] {
         out->generator = new mirelo_generator;
+        out->bytes = sizeof(mirelo_generator) + ATTACK_TABLE_BYTES;
         return int{MIRELO_OK};
     });
 }
@@ -269,12 +286,6 @@ int mirelo_generator_borrow(mirelo_generator* generator, int exclusive) {
 void mirelo_generator_release(mirelo_generator* generator, int exclusive) {
     release(generator->borrow, exclusive != 0);
 }
-
-// A board built from FEN also holds its two Zobrist tables (790 entries of
-// 8 and 2 bytes); a generator, its attack tables (4 MiB).
-size_t mirelo_board_size(void) { return sizeof(mirelo_board) + 790 * 10; }
-
-size_t mirelo_generator_size(void) { return sizeof(mirelo_generator) + (std::size_t{4} << 20); }
 
 const char* mirelo_default_fen(void) { return DEFAULT_FEN.data(); }
 

@@ -46,7 +46,7 @@ enum mirelo_status {
 
 enum mirelo_sizes {
     MIRELO_FEN_CAPACITY = 96,     /* longest FEN text written */
-    MIRELO_PLANES_SIZE = 768,     /* 12 planes of 64 flags, byte 64 * piece + square */
+    MIRELO_PLANES_SIZE = 768,     /* 12 planes of 64 flags, flag 64 * piece + square */
     MIRELO_MAX_MOVES = 3522       /* longest move list */
 };
 
@@ -54,9 +54,10 @@ enum mirelo_sizes {
 typedef struct mirelo_out {
     mirelo_board* board;          /* a new board */
     mirelo_generator* generator;  /* a new generator */
-    size_t length;                /* characters in text, or codes in moves */
+    size_t bytes;                 /* native memory the new board or generator holds */
+    size_t length;                /* characters in text, codes in moves, or indexes in marks */
     char text[96];
-    uint8_t planes[768];
+    uint16_t marks[768];          /* the flags set in 12 planes of 64, in order */
     uint16_t moves[3522];         /* 16-bit move codes, in generation order */
 } mirelo_out;
 
@@ -66,7 +67,7 @@ int mirelo_board_copy(mirelo_board* board, mirelo_out* out);
 void mirelo_board_free(mirelo_board* board);
 int mirelo_board_fen(mirelo_board* board, mirelo_out* out);
 int mirelo_board_turn(mirelo_board* board, mirelo_out* out);   /* length 1 white, 0 black */
-int mirelo_board_planes(mirelo_board* board, mirelo_out* out);
+int mirelo_board_planes(mirelo_board* board, mirelo_out* out);   /* marks */
 int mirelo_board_push(mirelo_board* board, const char* text, size_t length, mirelo_out* out); /* moves[0]: the code */
 int mirelo_board_push_code(mirelo_board* board, uint16_t code);
 int mirelo_board_pop(mirelo_board* board);
@@ -74,7 +75,7 @@ int mirelo_board_reflect(mirelo_board* board);
 int mirelo_board_borrow(mirelo_board* board, int exclusive);
 void mirelo_board_release(mirelo_board* board, int exclusive);
 
-/* The planes of the board field of a FEN text. */
+/* The planes (marks) of the board field of a FEN text. */
 int mirelo_planes_from_fen(const char* fen, size_t length, mirelo_out* out);
 
 /* The text of a move code: out->text, out->length characters. */
@@ -86,11 +87,6 @@ void mirelo_generator_free(mirelo_generator* generator);
 int mirelo_generator_moves(mirelo_generator* generator, mirelo_board* board, mirelo_out* out);
 int mirelo_generator_borrow(mirelo_generator* generator, int exclusive);
 void mirelo_generator_release(mirelo_generator* generator, int exclusive);
-
-/* Bytes a board or a generator holds in native memory, for collectors that
- * schedule themselves by allocation volume. */
-size_t mirelo_board_size(void);
-size_t mirelo_generator_size(void);
 
 /* The start position, and the documentation of the internal-failure exception. */
 const char* mirelo_default_fen(void);

@@ -36,8 +36,6 @@ package = None
 DEFAULT_FEN = ffi.string(lib.mirelo_default_fen()).decode("ascii")
 _DEFAULT_FEN_BYTES = DEFAULT_FEN.encode("ascii")
 
-_BOARD_SIZE = lib.mirelo_board_size()
-_GENERATOR_SIZE = lib.mirelo_generator_size()
 _free_board = lib.mirelo_board_free
 _free_generator = lib.mirelo_generator_free
 _new_object = object.__new__
@@ -184,6 +182,8 @@ def _signature(*params, defaults=None):
 
 
 # ---------------------------------------------------------------- results
+# The hot paths call the C functions directly: PyPy's JIT sees through a
+# direct call of a cffi function, not through one made with *args.
 
 _outs = []
 
@@ -199,26 +199,34 @@ def take_out():
 give_out = _outs.append
 
 
+def _fail(out, status, prefix=""):
+    give_out(out)
+    check(status, prefix)
+
+
 def _returning(convert, function, *args, prefix=""):
     """convert(out) after function(*args, out) succeeded; its exception
-    otherwise (prefix goes before a core's error text)."""
+    otherwise (prefix goes before a core's error text). For the calls off
+    the hot paths."""
     out = take_out()
     status = function(*args, out)
     if status:
-        give_out(out)
-        check(status, prefix)
+        _fail(out, status, prefix)
     result = convert(out)
     give_out(out)
     return result
 
 
-_BOOLS = (False, True)
+_NO_FLAGS = [False] * 64  # copied by slicing: far cheaper on PyPy than [False] * 64
 
 
 def _planes(out):
-    planes = out.planes
-    b = _BOOLS
-    return [[b[planes[i]] for i in range(p, p + 64)] for p in range(0, 768, 64)]
+    empty = _NO_FLAGS
+    planes = [empty[:], empty[:], empty[:], empty[:], empty[:], empty[:],
+              empty[:], empty[:], empty[:], empty[:], empty[:], empty[:]]
+    for mark in ffi.unpack(out.marks, out.length):
+        planes[mark >> 6][mark & 63] = True
+    return planes
 
 
 def _text_of(out):
@@ -241,18 +249,6 @@ def _move_text(code):
     return text
 
 
-def _move_texts(out):
-    moves = out.moves
-    texts = _texts
-    result = []
-    for i in range(out.length):
-        text = texts[moves[i]]
-        if text is None:
-            text = _move_text(moves[i])
-        result.append(text)
-    return result
-
-
 def _pushed(out):
     """Keeps the text of a move pushed as text, for the next push of it."""
     code = out.moves[0]
@@ -260,20 +256,19 @@ def _pushed(out):
         _move_text(code)
 
 
-def wrap_board(pointer):
+# The collector learns of a quarter of a board's native memory: enough to
+# keep the resident size flat, at a quarter of the collections that the full
+# size would cost when boards are made in a loop.
+def wrap_board(pointer, size):
     """A new Board owning the native board at pointer (freed with it)."""
-    handle = ffi.gc(pointer, _free_board, _BOARD_SIZE)
+    handle = ffi.gc(pointer, _free_board, size >> 2)
     board = _new_object(Board)
     board._h = handle
     return board
 
 
-def _new_board(out):
-    return wrap_board(out.board)
-
-
 def _new_generator(out):
-    handle = ffi.gc(out.generator, _free_generator, _GENERATOR_SIZE)
+    handle = ffi.gc(out.generator, _free_generator, out.bytes)
     generator = _new_object(MoveGenerator)
     generator._h = handle
     return generator
@@ -315,7 +310,13 @@ class Board(metaclass=_Class):
             data = fen.encode()
         else:
             data = _text(fen, None, None, None, False, "fen")
-        return _returning(_new_board, lib.mirelo_board_new, data, len(data), prefix="Invalid fen: ")
+        out = take_out()
+        status = lib.mirelo_board_new(data, len(data), out)
+        if status:
+            _fail(out, status, "Invalid fen: ")
+        board = wrap_board(out.board, out.bytes)
+        give_out(out)
+        return board
 
     @staticmethod
     def bitboard_from_fen(*args, **kwargs):
@@ -329,7 +330,13 @@ class Board(metaclass=_Class):
     def fen(self):
         if type(self) is not Board:
             raise _conversion_error(self, "Board")
-        return _returning(_text_of, lib.mirelo_board_fen, self._h)
+        out = take_out()
+        status = lib.mirelo_board_fen(self._h, out)
+        if status:
+            _fail(out, status)
+        text = ffi.unpack(out.text, out.length).decode("ascii")
+        give_out(out)
+        return text
 
     def push(self, /, *args, **kwargs):
         if kwargs or len(args) != 1:
@@ -342,7 +349,9 @@ class Board(metaclass=_Class):
         if type(chess_move) is str:
             code = _codes.get(chess_move)
             if code is not None:
-                check(lib.mirelo_board_push_code(handle, code), "Invalid chess move: ")
+                status = lib.mirelo_board_push_code(handle, code)
+                if status:
+                    check(status, "Invalid chess move: ")
                 return None
         data = _text(chess_move, lib.mirelo_board_borrow, lib.mirelo_board_release, handle, True,
                      "chess_move")
@@ -352,12 +361,20 @@ class Board(metaclass=_Class):
     def pop(self):
         if type(self) is not Board:
             raise _conversion_error(self, "Board")
-        check(lib.mirelo_board_pop(self._h))
+        status = lib.mirelo_board_pop(self._h)
+        if status:
+            check(status)
 
     def bitboard(self):
         if type(self) is not Board:
             raise _conversion_error(self, "Board")
-        return _returning(_planes, lib.mirelo_board_planes, self._h)
+        out = take_out()
+        status = lib.mirelo_board_planes(self._h, out)
+        if status:
+            _fail(out, status)
+        planes = _planes(out)
+        give_out(out)
+        return planes
 
     def turn(self):
         if type(self) is not Board:
@@ -367,12 +384,20 @@ class Board(metaclass=_Class):
     def reflect(self):
         if type(self) is not Board:
             raise _conversion_error(self, "Board")
-        check(lib.mirelo_board_reflect(self._h))
+        status = lib.mirelo_board_reflect(self._h)
+        if status:
+            check(status)
 
     def copy(self):
         if type(self) is not Board:
             raise _conversion_error(self, "Board")
-        return _returning(_new_board, lib.mirelo_board_copy, self._h)
+        out = take_out()
+        status = lib.mirelo_board_copy(self._h, out)
+        if status:
+            _fail(out, status)
+        board = wrap_board(out.board, out.bytes)
+        give_out(out)
+        return board
 
 
 class MoveGenerator(metaclass=_Class):
@@ -399,7 +424,17 @@ class MoveGenerator(metaclass=_Class):
         if type(board) is not Board:
             _refuse(lib.mirelo_generator_borrow, lib.mirelo_generator_release, self._h, False, board,
                     "Board", "board")
-        return _returning(_move_texts, lib.mirelo_generator_moves, self._h, board._h)
+        out = take_out()
+        status = lib.mirelo_generator_moves(self._h, board._h, out)
+        if status:
+            _fail(out, status)
+        codes = ffi.unpack(out.moves, out.length)
+        give_out(out)
+        texts = _texts
+        result = [texts[code] for code in codes]
+        if None in result:  # codes met for the first time
+            result = [texts[code] or _move_text(code) for code in codes]
+        return result
 
 
 # What inspect and help() show: the parameter names of the C-API face.

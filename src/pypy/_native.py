@@ -9,18 +9,19 @@ A native call on a Board or MoveGenerator from Python code goes like this:
 
     from mirelo_chess._native import board_handle, check, ffi, lib, take_out, give_out
 
-    def planes_as_bytes(board):
+    def legal_codes(generator, board):
         handle = board_handle(board, "board")    # TypeError as the face gives it
         out = take_out()
         try:
-            check(lib.mirelo_board_planes(handle, out))   # ValueError, PanicException, ...
-            return bytes(ffi.buffer(out.planes))
+            check(lib.mirelo_generator_moves(generator_handle(generator), handle, out))
+            return ffi.unpack(out.moves, out.length)   # ValueError, PanicException, ... above
         finally:
             give_out(out)
 
 C functions that read or change a record take its borrow themselves (see
 the header); `borrowed(obj, exclusive)` holds it around Python code instead.
-`wrap_board(pointer)` makes a Board that owns a native board made in C.
+`wrap_board(pointer, size)` makes a Board that owns a native board made in C
+(size: the native bytes it holds, as `mirelo_out.bytes` reports them).
 
 Functions for the submodules are added below.
 """
