@@ -237,7 +237,9 @@ def _side(out):
     return "white" if out.length else "black"
 
 
-# Move texts by 16-bit code, made on first use; codes by canonical text.
+# Move texts by 16-bit code, made on first use. Pushed texts that are written
+# as the generator writes them, with the code they read as: the next push of
+# such a text skips the parser.
 _texts = [None] * 65536
 _codes = {}
 
@@ -245,15 +247,11 @@ _codes = {}
 def _move_text(code):
     text = _returning(_text_of, lib.mirelo_move_text, code)
     _texts[code] = text
-    _codes[text] = code
     return text
 
 
 def _pushed(out):
-    """Keeps the text of a move pushed as text, for the next push of it."""
-    code = out.moves[0]
-    if _texts[code] is None:
-        _move_text(code)
+    return out.moves[0]
 
 
 # The collector learns of a quarter of a board's native memory: enough to
@@ -355,7 +353,9 @@ class Board(metaclass=_Class):
                 return None
         data = _text(chess_move, lib.mirelo_board_borrow, lib.mirelo_board_release, handle, True,
                      "chess_move")
-        _returning(_pushed, lib.mirelo_board_push, handle, data, len(data), prefix="Invalid chess move: ")
+        code = _returning(_pushed, lib.mirelo_board_push, handle, data, len(data), prefix="Invalid chess move: ")
+        if type(chess_move) is str and chess_move == (_texts[code] or _move_text(code)):
+            _codes[chess_move] = code
         return None
 
     def pop(self):
