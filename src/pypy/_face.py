@@ -431,10 +431,7 @@ class MoveGenerator(metaclass=_Class):
         codes = ffi.unpack(out.moves, out.length)
         give_out(out)
         texts = _texts
-        result = [texts[code] for code in codes]
-        if None in result:  # codes met for the first time
-            result = [texts[code] or _move_text(code) for code in codes]
-        return result
+        return [texts[code] or _move_text(code) for code in codes]
 
 
 # What inspect and help() show: the parameter names of the C-API face.
