@@ -24,9 +24,6 @@ it) reach the native side through the helpers at the end of this module:
 
 import os
 
-from inspect import Parameter as _Parameter
-from inspect import Signature as _Signature
-
 from mirelo_chess._ffi import ffi, lib
 
 # The package module, once made: importing mirelo_chess again after it was
@@ -170,15 +167,6 @@ def _check_new_type(cls, own):
     if not isinstance(cls, type):
         raise TypeError("%s.__new__(X): X is not a type object (%s)" % (name, type(cls).__name__))
     raise TypeError("%s.__new__(%s): %s is not a subtype of %s" % (name, cls.__name__, cls.__name__, name))
-
-
-def _signature(*params, defaults=None):
-    """A signature whose first parameter is the receiver (positional-only)."""
-    defaults = defaults or {}
-    first, rest = params[0], params[1:]
-    return _Signature([_Parameter(first, _Parameter.POSITIONAL_ONLY)]
-                      + [_Parameter(p, _Parameter.POSITIONAL_OR_KEYWORD,
-                                    default=defaults.get(p, _Parameter.empty)) for p in rest])
 
 
 # ---------------------------------------------------------------- results
@@ -434,17 +422,36 @@ class MoveGenerator(metaclass=_Class):
         return [texts[code] or _move_text(code) for code in codes]
 
 
-# What inspect and help() show: the parameter names of the C-API face.
+# What inspect and help() show: the parameter names of the C-API face. The
+# callables taking arguments bind them by hand (for the messages of that face);
+# inspect follows __wrapped__ to a function with the signature they present.
+class _Shown:
+    def board_new(cls, /, fen=DEFAULT_FEN):
+        pass
+
+    def bitboard_from_fen(fen):
+        pass
+
+    def push(self, /, chess_move):
+        pass
+
+    def generator_new(cls, /):
+        pass
+
+    def generator_call(self, /, board):
+        pass
+
+
 _TEXT_SIGNATURES = {Board: '(fen="%s")' % DEFAULT_FEN, MoveGenerator: "()"}
-Board.__new__.__signature__ = _signature("cls", "fen", defaults={"fen": DEFAULT_FEN})
-Board.bitboard_from_fen.__signature__ = _Signature([_Parameter("fen", _Parameter.POSITIONAL_OR_KEYWORD)])
+Board.__new__.__wrapped__ = _Shown.board_new
+Board.bitboard_from_fen.__wrapped__ = _Shown.bitboard_from_fen
 Board.bitboard_from_fen.__text_signature__ = "(fen)"
-Board.push.__signature__ = _signature("self", "chess_move")
+Board.push.__wrapped__ = _Shown.push
+MoveGenerator.__new__.__wrapped__ = _Shown.generator_new
+MoveGenerator.__call__.__wrapped__ = _Shown.generator_call
 for _name in ("fen", "push", "pop", "bitboard", "turn", "reflect", "copy"):
     _method = Board.__dict__[_name]
     _method.__text_signature__ = "($self, chess_move)" if _name == "push" else "($self)"
-MoveGenerator.__new__.__signature__ = _signature("cls")
-MoveGenerator.__call__.__signature__ = _signature("self", "board")
 for _cls in (Board, MoveGenerator):
     for _function in vars(_cls).values():
         _function = getattr(_function, "__func__", _function)
