@@ -26,6 +26,7 @@ from __future__ import annotations
 import argparse
 import gc
 import importlib
+import platform
 import sys
 import time
 import timeit
@@ -39,6 +40,12 @@ PUSH_MOVE = "e2e4"
 HISTORY = ("e2e4", "e7e5", "g1f3", "b8c6", "f1b5", "a7a6")
 
 GROUPS = ("construct", "fen", "push", "generate", "perft", "bitboard", "copy", "movegen")
+
+PYPY = platform.python_implementation() == "PyPy"
+
+# PyPy compiles a loop once it has run a while: every job first runs untimed
+# for this long, so that both sides are measured with warm JIT code.
+WARM_UP_SECONDS = 0.3 if PYPY else 0.0
 
 
 # --------------------------------------------------------------------------
@@ -171,10 +178,19 @@ class Timer:
             number *= 8 if elapsed < self.round_time / 50 else 2
         job.number = max(1, int(number * self.round_time / max(elapsed, 1e-9)))
 
+    @staticmethod
+    def _warm_up(job):
+        deadline = time.perf_counter() + WARM_UP_SECONDS
+        number = 1
+        while time.perf_counter() < deadline:
+            job.timer.timeit(number)
+            number = min(number * 2, 1024)
+
     def compare(self, *jobs):
         """Seconds per operation for each job (None stays None)."""
         live = [j for j in jobs if j is not None]
         for job in live:
+            self._warm_up(job)
             self._calibrate(job)
         best = {id(j): float("inf") for j in live}
         for _ in range(self.rounds):
@@ -398,6 +414,10 @@ def run(floor=None, quick=False, only=None, chess_module=None, use_chess=True, l
             say(f"perft: {pname} depth {depth}")
             b = Board(fen)
             cb = chess.Board(fen) if chess else None
+            if PYPY and depth > 1:  # warm JIT code on both sides, one ply shallower
+                perft(generator, b, depth - 1)
+                if cb is not None:
+                    chess_perft(cb, depth - 1)
             (t, nodes), (tb, cnodes) = Timer.once(
                 (lambda: perft(generator, b, depth), mine_rounds),
                 (lambda: chess_perft(cb, depth), their_rounds) if cb is not None else None)
