@@ -13,7 +13,13 @@ the count below each root move.
 ``bench`` runs the library's benchmark (``mirelo_chess._bench``) with the
 remaining arguments.
 
+The installed console script ``mirelo-chess`` is the same program, and
+``--version`` prints the installed version.
+
 Bad input ends the program with one line on standard error and exit status 2.
+When the reader of standard output goes away (``perft --divide | head``), the
+program stops quietly with status 141, as a shell reports a process ended by
+a broken pipe.
 """
 
 from __future__ import annotations
@@ -21,6 +27,7 @@ from __future__ import annotations
 import argparse
 import contextlib
 import importlib
+import importlib.metadata
 import os
 import sys
 import tempfile
@@ -36,6 +43,7 @@ DEFAULT_DEPTH = 6  # 119,060,324 paths from the start position: a few seconds
 
 EXIT_USAGE = 2
 EXIT_FAILURE = 1
+EXIT_BROKEN_PIPE = 128 + 13  # 128 + SIGPIPE
 
 
 class UsageError(Exception):
@@ -59,11 +67,19 @@ def _depth(text: str) -> int:
     return value
 
 
+def _version() -> str:
+    try:
+        return importlib.metadata.version("mirelo-chess")
+    except importlib.metadata.PackageNotFoundError:  # imported from a folder, not installed
+        return "unknown"
+
+
 def build_parser() -> _Parser:
     parser = _Parser(
         prog=PROG,
         description="Command line of mirelo_chess: move-path counting and benchmarks.",
     )
+    parser.add_argument("--version", action="version", version=f"mirelo-chess {_version()}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=_Parser)
     perft = commands.add_parser(
         "perft",
@@ -217,19 +233,34 @@ def run_bench(argv: Sequence[str]) -> int:
     return int(status or 0)
 
 
+def _run(args_list: list[str]) -> int:
+    # The benchmark parses its own arguments, --help included.
+    if args_list[:1] == ["bench"]:
+        return run_bench(args_list[1:])
+    args = build_parser().parse_args(args_list)
+    if args.command is None:
+        raise UsageError(f"{PROG}: choose a command: perft or bench (see --help)")
+    fen = " ".join(args.fen) if args.fen else Board().fen()
+    return run_perft(fen, args.depth, args.divide, args.progress)
+
+
 def main(argv: Sequence[str] | None = None) -> int:
-    """Run the command line; returns the exit status."""
+    """Run the command line (also the console script mirelo-chess); returns
+    the exit status."""
     args_list = list(sys.argv[1:] if argv is None else argv)
-    parser = build_parser()
     try:
-        # The benchmark parses its own arguments, --help included.
-        if args_list[:1] == ["bench"]:
-            return run_bench(args_list[1:])
-        args = parser.parse_args(args_list)
-        if args.command is None:
-            raise UsageError(f"{PROG}: choose a command: perft or bench (see --help)")
-        fen = " ".join(args.fen) if args.fen else Board().fen()
-        return run_perft(fen, args.depth, args.divide, args.progress)
+        try:
+            return _run(args_list)  # --help and --version end here too, with SystemExit
+        finally:
+            sys.stdout.flush()  # a reader that went away shows up here, not at exit
+    except BrokenPipeError:
+        # Nothing more can be shown; the interpreter's own flush at exit
+        # must not fail again.
+        with contextlib.suppress(OSError):
+            devnull = os.open(os.devnull, os.O_WRONLY)
+            os.dup2(devnull, sys.stdout.fileno())
+            os.close(devnull)
+        return EXIT_BROKEN_PIPE
     except UsageError as error:
         sys.stderr.write(f"{error}\n")
         return EXIT_USAGE

@@ -3,6 +3,9 @@ move-path counts against published values and python-chess, the per-move
 breakdown, progress reports, the benchmark hand-off, and bad input, which
 must end with one line on standard error and no traceback."""
 
+import importlib.metadata
+import os
+import re
 import subprocess
 import sys
 
@@ -162,6 +165,49 @@ def test_help(tmp_path):
     assert perft.returncode == 0
     for option in ("--depth", "--divide", "--progress", "FEN"):
         assert option in perft.stdout
+
+
+def test_version_is_the_installed_distribution(tmp_path):
+    done = run(tmp_path, "--version")
+    assert done.returncode == 0 and done.stderr == ""
+    version = importlib.metadata.version("mirelo-chess")
+    assert re.fullmatch(r"[0-9]+(\.[0-9]+)+", version), version
+    assert done.stdout == f"mirelo-chess {version}\n"
+
+
+@pytest.mark.parametrize("args", [
+    ["perft", "--depth", "2", KIWIPETE],
+    ["--help"],
+    ["--version"],
+    ["perft", "--depth", "x"],
+])
+def test_console_script_is_the_module(tmp_path, args):
+    script = os.path.join(os.path.dirname(sys.executable), "mirelo-chess")
+    done = subprocess.run([script, *args], cwd=tmp_path, capture_output=True, text=True, timeout=60)
+    module = run(tmp_path, *args)
+    assert done.returncode == module.returncode
+    assert done.stderr == module.stderr
+    # The same output but for the timings of perft.
+    assert re.sub(r"(time|nps): .*", "", done.stdout) == re.sub(r"(time|nps): .*", "", module.stdout)
+
+
+def test_closed_pipe_ends_quietly(tmp_path):
+    # The reader goes away after the first row, as `perft --divide | head -1` does.
+    process = subprocess.Popen(
+        [sys.executable, "-m", "mirelo_chess", "perft", "--divide", "--depth", "5"],
+        cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    assert process.stdout.readline() == "b1c3: 234656\n"
+    process.stdout.close()
+    stderr = process.stderr.read()
+    assert process.wait(timeout=300) == 141
+    assert stderr == ""
+
+
+def test_bench_without_any_comparison_gives_no_verdict(tmp_path):
+    done = run(tmp_path, "bench", "--quick", "--only", "construct", "--no-chess")
+    assert done.returncode == 0, done.stderr
+    assert "Board(fen)" in done.stdout
+    assert "targets met" not in done.stdout and "MISSED" not in done.stdout
 
 
 def test_bench_arguments_reach_the_benchmark(tmp_path):

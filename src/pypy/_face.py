@@ -75,8 +75,10 @@ def check(status, prefix=""):
     if status == lib.MIRELO_FAILURE:
         message = _error_text()
         path = ffi.string(lib.mirelo_error_file()).decode("utf-8", "replace")
+        # One line: control characters of the message (input text) escaped.
+        line = "".join("\\x%02x" % ord(c) if c < " " else c for c in message)
         diagnostic = "mirelo_chess: internal failure at %s:%d: %s\n" % (
-            path.rpartition("/")[2], lib.mirelo_error_line(), message)
+            path.rpartition("/")[2], lib.mirelo_error_line(), line)
         # The process's standard error, as native code writes it.
         os.write(2, diagnostic.encode("utf-8", "replace"))
         raise _panic_exception()(message)

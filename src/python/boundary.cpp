@@ -291,11 +291,21 @@ PyObject* panic_exception_class() {
 
 }  // namespace
 
-void raise_panic(const std::string& text, const char* file, unsigned line) {
+void raise_panic(const std::string& text, const std::source_location& where) {
     const std::string message = text.empty() ? MIRELO_GENERIC_FAILURE : text;
-    const char* base_name = std::strrchr(file, '/');
-    std::fprintf(stderr, "mirelo_chess: internal failure at %s:%u: %s\n", base_name ? base_name + 1 : file, line,
-                 message.c_str());
+    // One line for the user: the file's base name, not the path it was built
+    // from, and control characters of the message (input text) escaped.
+    const char* file = where.file_name();
+    if (const char* slash = std::strrchr(file, '/')) file = slash + 1;
+    std::fprintf(stderr, "mirelo_chess: internal failure at %s:%u: ", file, static_cast<unsigned>(where.line()));
+    for (const char c : message) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20)
+            std::fprintf(stderr, "\\x%02x", static_cast<unsigned>(byte));
+        else
+            std::fputc(byte, stderr);
+    }
+    std::fputc('\n', stderr);
     std::fflush(stderr);
     PyObject* cls = panic_exception_class();
     if (cls == nullptr) return;  // the interpreter's own error is already set

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <source_location>
 #include <string>
 #include <string_view>
 
@@ -187,9 +188,10 @@ PyObject* none();
 // ---------------------------------------------------------------------------
 // The error translator: runs body and turns every failure into a Python
 // exception. Internal failures become PanicException, with a diagnostic on
-// standard error; running out of memory becomes MemoryError.
+// standard error; running out of memory becomes MemoryError. A failure
+// without a location of its own is located where it was caught.
 
-void raise_panic(const std::string& message, const char* file, unsigned line);
+void raise_panic(const std::string& message, const std::source_location& where = std::source_location::current());
 
 template <typename Body>
 PyObject* guarded(Body&& body) noexcept {
@@ -198,13 +200,13 @@ PyObject* guarded(Body&& body) noexcept {
     } catch (const PythonError&) {
         return nullptr;
     } catch (const Failure& failure) {
-        raise_panic(failure.message(), failure.where().file_name(), failure.where().line());
+        raise_panic(failure.message(), failure.where());
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::exception& error) {
-        raise_panic(error.what(), "<unknown>", 0);
+        raise_panic(error.what());
     } catch (...) {
-        raise_panic("", "<unknown>", 0);
+        raise_panic("");
     }
     return nullptr;
 }
