@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "failure.h"
 #include "text.h"
@@ -350,6 +351,8 @@ void Board::reflect() {
            (black_files << EN_PASSANT_WHITE) | (white_files << EN_PASSANT_BLACK);
     for (auto& stack : pieces_stacks) stack.clear();
     move_stack.clear();
+    // The mirrored position is another position: its keys are computed afresh.
+    std::tie(zobrist.z_key, zobrist.z_sum) = zobrist_keys(*zobrist.z64, *zobrist.z16, pieces, info);
 }
 
 }  // namespace mirelo

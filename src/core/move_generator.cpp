@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "attacks.h"
 #include "failure.h"
 
 namespace mirelo {
@@ -73,26 +74,8 @@ constexpr std::array<Steps, 64> make_steps(const std::array<std::int16_t, N>& di
     return table;
 }
 
-template <std::size_t N>
-constexpr std::array<Bitboard, 64> make_step_masks(const std::array<std::int16_t, N>& directions,
-                                                   std::uint16_t threshold) {
-    std::array<Bitboard, 64> masks{};
-    for (std::uint16_t s = 0; s < 64; ++s)
-        for (const std::int16_t d : directions)
-            if (const auto to = validate_move(s, d, threshold)) masks[s] |= square_bit(*to);
-    return masks;
-}
-
 constexpr auto KING_STEPS = make_steps(KING_DIRECTIONS, 1);
 constexpr auto KNIGHT_STEPS = make_steps(KNIGHT_DIRECTIONS, 2);
-constexpr auto KNIGHT_ATTACKS = make_step_masks(KNIGHT_DIRECTIONS, 2);
-
-// Squares from which a pawn attacks square s, seen from s: black pawns attack
-// a square from s + 7 and s + 9, white pawns from s - 7 and s - 9.
-constexpr std::array<std::int16_t, 2> BLACK_PAWN_ORIGINS = {7, 9};
-constexpr std::array<std::int16_t, 2> WHITE_PAWN_ORIGINS = {-7, -9};
-constexpr auto BLACK_PAWN_ATTACKERS = make_step_masks(BLACK_PAWN_ORIGINS, 1);
-constexpr auto WHITE_PAWN_ATTACKERS = make_step_masks(WHITE_PAWN_ORIGINS, 1);
 
 // Pawn capture targets, towards the first side then the second: white pawns
 // up-left then up-right (+7, +9), black pawns down-right then down-left.
@@ -148,54 +131,10 @@ Bitboard get_moves_from_blockers(Square square, Bitboard blocker_bitboard,
     return attacks;
 }
 
-namespace {
-
-// Attack sets of the four rays of a slider, computed with whole-ray masks:
-// each ray stops at its first blocker, which it includes.
-struct Rays {
-    std::array<std::array<Bitboard, 4>, 64> ray{};
-    std::array<std::int16_t, 4> direction{};
-};
-
-Rays make_rays(const std::array<std::int16_t, 4>& directions) {
-    Rays rays;
-    rays.direction = directions;
-    for (Square s = 0; s < 64; ++s) {
-        for (std::size_t d = 0; d < 4; ++d) {
-            std::uint16_t t = static_cast<std::uint16_t>(s);
-            while (const auto to = validate_move(t, directions[d], 1)) {
-                rays.ray[s][d] |= square_bit(*to);
-                t = *to;
-            }
-        }
-    }
-    return rays;
-}
-
-Bitboard ray_attacks(const Rays& rays, Square s, Bitboard blockers) {
-    Bitboard attacks = 0;
-    for (std::size_t d = 0; d < 4; ++d) {
-        const Bitboard ray = rays.ray[s][d];
-        const Bitboard hit = ray & blockers;
-        if (!hit) {
-            attacks |= ray;
-            continue;
-        }
-        // Rays towards higher squares meet their lowest blocker first.
-        const Square first = rays.direction[d] > 0 ? lowest(hit) : 63 - static_cast<Square>(std::countl_zero(hit));
-        attacks |= ray & ~rays.ray[first][d];
-    }
-    return attacks;
-}
-
-}  // namespace
-
 MoveGenerator::MoveGenerator()
     // calloc hands out zeroed pages lazily: only the entries written below are touched.
     : sliding_moves_(static_cast<Bitboard*>(std::calloc(TABLE_COUNT * TABLE_SIZE, sizeof(Bitboard)))) {
     if (!sliding_moves_) throw std::bad_alloc();
-    const Rays rook_rays = make_rays(ROOK_DIRECTIONS);
-    const Rays bishop_rays = make_rays(BISHOP_DIRECTIONS);
     for (Square s = 0; s < 64; ++s) {
         for (const unsigned kind : {ROOK_KIND, BISHOP_KIND}) {
             const bool rook = kind == ROOK_KIND;
@@ -211,7 +150,7 @@ MoveGenerator::MoveGenerator()
             do {
                 const std::uint64_t key = (blockers * m.magic) >> m.shift;
                 if (key >= TABLE_SIZE) fail("index out of range: magic key " + std::to_string(key));
-                entries[key] = ray_attacks(rook ? rook_rays : bishop_rays, s, blockers);
+                entries[key] = ray_attacks(rook ? ROOK_RAYS : BISHOP_RAYS, s, blockers);
                 blockers = (blockers - m.mask) & m.mask;
             } while (blockers);
         }
@@ -231,13 +170,8 @@ bool MoveGenerator::square_in_check(const Pieces& p, Square square, std::uint64_
 }
 
 Bitboard MoveGenerator::attackers(const Pieces& p, Square square, std::uint64_t to_move, Bitboard occupied) const {
-    const unsigned offset = to_move ? BLACK_OFFSET : 0;
-    const Bitboard queens = p[offset + QUEEN];
-    return (KNIGHT_ATTACKS[square] & p[offset + KNIGHT]) |
-           ((to_move ? BLACK_PAWN_ATTACKERS : WHITE_PAWN_ATTACKERS)[square] & p[offset + PAWN]) |
-           (slider_attacks(square, occupied, ROOK_KIND) & (p[offset + ROOK] | queens)) |
-           (slider_attacks(square, occupied, BISHOP_KIND) & (p[offset + BISHOP] | queens)) |
-           (get_king_circle(square) & p[offset + KING]);
+    return attackers_of(p, square, to_move, occupied,
+                        [this](Square s, Bitboard o, unsigned kind) { return slider_attacks(s, o, kind); });
 }
 
 bool MoveGenerator::king_attacked(const Pieces& pieces, std::uint64_t side) const {
