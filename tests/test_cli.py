@@ -10,6 +10,7 @@ import chess
 import pytest
 
 from mirelo_chess import Board, MoveGenerator
+from mirelo_chess.game import divide
 
 START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
 KIWIPETE = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -"
@@ -103,6 +104,7 @@ def test_divide_lists_each_root_move_in_generation_order(tmp_path, fen, depth):
     body, _, tail = done.stdout.partition("\n\n")
     rows = [line.split(": ") for line in body.splitlines()]
     assert [move for move, _ in rows] == MoveGenerator()(Board(fen))
+    assert [(move, int(count)) for move, count in rows] == divide(MoveGenerator(), Board(fen), depth)
     divided = {move: int(count) for move, count in rows}
     assert divided == _chess_divide(fen, depth)
     assert summary(tail) == sum(divided.values())
@@ -130,6 +132,7 @@ def test_progress_reports_each_root_move_on_stderr(tmp_path):
 @pytest.mark.parametrize("args, words", [
     (["perft", "--depth", "x"], ["depth", "'x'"]),
     (["perft", "--depth", "-1"], ["depth", "-1"]),
+    (["perft", "--depth", "33"], ["depth", "33"]),
     (["perft", "--depth", "2.5"], ["depth", "2.5"]),
     (["perft", "--depth", ""], ["depth"]),
     (["perft", "--depth"], ["--depth"]),
@@ -198,7 +201,7 @@ def test_bench_missing_gives_a_clear_message(tmp_path):
 def test_importing_the_entry_module_runs_nothing(tmp_path):
     code = ("import sys; sys.argv = ['x', 'perft', '--depth', '9']\n"
             "import mirelo_chess.__main__ as cli\n"
-            "print(cli.perft_count(cli.MoveGenerator(), cli.Board(), 2))\n")
+            "print(cli.perft(cli.MoveGenerator(), cli.Board(), 2))\n")
     done = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, capture_output=True,
                           text=True, timeout=60)
     assert done.returncode == 0, done.stderr
