@@ -8,16 +8,10 @@
 #include "board.h"
 #include "game.h"
 #include "move_generator.h"
+#include "support.h"
 
 namespace mirelo {
 namespace {
-
-const MoveGenerator& generator() {
-    static const MoveGenerator instance;
-    return instance;
-}
-
-Board board_of(std::string_view fen) { return Board::from_fen(fen).value(); }
 
 void play(Board& board, std::initializer_list<const char*> moves) {
     for (const char* text : moves) ASSERT_TRUE(board.push(ChessMove::from_str(text).value()));

@@ -6,16 +6,10 @@
 
 #include "board.h"
 #include "move_generator.h"
+#include "support.h"
 
 namespace mirelo {
 namespace {
-
-const MoveGenerator& generator() {
-    static const MoveGenerator instance;
-    return instance;
-}
-
-Board board_of(std::string_view fen) { return Board::from_fen(fen).value(); }
 
 std::vector<std::string> texts(const MoveList& list) {
     std::vector<std::string> out;
