@@ -13,27 +13,15 @@ namespace {
 
 // A castling right is in force while its king and rook stand on their home
 // squares; a right kept in the info word without them cannot be used.
-struct CastlingHome {
-    unsigned bit;
-    unsigned king;
-    Square king_square;
-    unsigned rook;
-    Square rook_square;
-};
-
-constexpr std::array<CastlingHome, 4> CASTLING_HOMES = {{
-    {WHITE_KING_SIDE, KING, 4, ROOK, 7},
-    {WHITE_QUEEN_SIDE, KING, 4, ROOK, 0},
-    {BLACK_KING_SIDE, BLACK_OFFSET + KING, 60, BLACK_OFFSET + ROOK, 63},
-    {BLACK_QUEEN_SIDE, BLACK_OFFSET + KING, 60, BLACK_OFFSET + ROOK, 56},
-}};
-
 std::uint64_t castling_in_force(const Pieces& pieces, std::uint64_t info) {
     std::uint64_t rights = 0;
-    for (const CastlingHome& home : CASTLING_HOMES)
-        if (((info >> home.bit) & 1) && has(pieces[home.king], home.king_square) &&
-            has(pieces[home.rook], home.rook_square))
-            rights |= std::uint64_t{1} << home.bit;
+    for (const Color c : {WHITE, BLACK}) {
+        const SideFacts& facts = side(c);
+        if (!has(pieces[make_piece(c, KING)], facts.king_home)) continue;
+        for (const Castling& castling : facts.castling)
+            if (((info >> castling.right) & 1) && has(pieces[make_piece(c, ROOK)], castling.rook_from))
+                rights |= info_bit(castling.right);
+    }
     return rights;
 }
 
@@ -41,24 +29,26 @@ std::uint64_t castling_in_force(const Pieces& pieces, std::uint64_t info) {
 // side can take legally: the square passed over is empty, a pawn attacks it,
 // and the capture does not leave the king attacked.
 std::uint64_t legal_en_passant(const Pieces& pieces, std::uint64_t info) {
-    const std::uint64_t side = info & WHITE_TO_MOVE;
-    const std::uint64_t files = (info >> (side ? EN_PASSANT_WHITE : EN_PASSANT_BLACK)) & 0xFF;
+    const Color us = side_to_move(info);
+    const SideFacts& ours = side(us);
+    const std::uint64_t files = (info >> ours.en_passant_bit) & 0xFF;
     if (!files) return 0;
     const Bitboard occupied = occupancy(pieces);
-    const Bitboard pawns = pieces[side ? PAWN : BLACK_OFFSET + PAWN];
-    const auto& attackers = side ? WHITE_PAWN_ATTACKERS : BLACK_PAWN_ATTACKERS;
+    const Bitboard pawns = pieces[make_piece(us, PAWN)];
+    const Square passed_rank = relative_rank(us, 5);
     std::uint64_t legal = 0;
     for (Bitboard f = files; f;) {
         const Square file = pop_lowest(f);
-        const Square passed = (side ? 40 : 16) + file;
+        const Square passed = passed_rank * 8 + file;
         if (has(occupied, passed)) continue;
-        for (Bitboard from = attackers[passed] & pawns; from;) {
+        // A pawn of ours attacks the square from where a pawn of theirs on it would attack.
+        for (Bitboard from = PAWN_ATTACKS[~us][passed] & pawns; from;) {
             const ChessMove move = ChessMove::raw(pop_lowest(from), passed, EN_PASSANT);
             const MoveRoles roles = move_roles(pieces, occupied, move);
             if (roles.problem != MoveRoles::Problem::none) continue;
             Pieces after = pieces;
             apply_move(after, move, roles);
-            if (!king_attacked_by_rays(after, side)) {
+            if (!king_attacked(after, us, ray_attacks)) {
                 legal |= std::uint64_t{1} << file;
                 break;
             }
@@ -69,21 +59,20 @@ std::uint64_t legal_en_passant(const Pieces& pieces, std::uint64_t info) {
 
 constexpr Bitboard DARK_SQUARES = 0xAA55AA55AA55AA55ULL;
 
-// Can the side whose pieces start at own never mate, whatever the other
-// side does? A lone king cannot; one knight cannot unless the other side has
-// a pawn, knight, bishop or rook to block its own king with; bishops cannot
-// while every bishop on the board stands on one square colour and there is
-// no pawn or knight.
-bool side_insufficient(const Pieces& p, unsigned own) {
-    const unsigned other = BLACK_OFFSET - own;
-    if (p[own + PAWN] | p[own + ROOK] | p[own + QUEEN]) return false;
-    if (p[own + KNIGHT])
-        return std::popcount(colour_mask(p, own)) <= 2 &&
-               !(colour_mask(p, other) & ~p[other + KING] & ~p[other + QUEEN]);
-    if (p[own + BISHOP]) {
-        const Bitboard bishops = p[BISHOP] | p[BLACK_OFFSET + BISHOP];
+// Can colour c never mate, whatever the other side does? A lone king cannot;
+// one knight cannot unless the other side has a pawn, knight, bishop or rook
+// to block its own king with; bishops cannot while every bishop on the board
+// stands on one square colour and there is no pawn or knight.
+bool side_insufficient(const Pieces& p, Color c) {
+    if (p[make_piece(c, PAWN)] | p[make_piece(c, ROOK)] | p[make_piece(c, QUEEN)]) return false;
+    if (p[make_piece(c, KNIGHT)])
+        return std::popcount(pieces_of(p, c)) <= 2 &&
+               !(pieces_of(p, ~c) & ~p[make_piece(~c, KING)] & ~p[make_piece(~c, QUEEN)]);
+    if (p[make_piece(c, BISHOP)]) {
+        const Bitboard bishops = p[make_piece(WHITE, BISHOP)] | p[make_piece(BLACK, BISHOP)];
         const bool one_colour = !(bishops & DARK_SQUARES) || !(bishops & ~DARK_SQUARES);
-        return one_colour && !(p[PAWN] | p[BLACK_OFFSET + PAWN] | p[KNIGHT] | p[BLACK_OFFSET + KNIGHT]);
+        return one_colour && !(p[make_piece(WHITE, PAWN)] | p[make_piece(BLACK, PAWN)] |
+                               p[make_piece(WHITE, KNIGHT)] | p[make_piece(BLACK, KNIGHT)]);
     }
     return true;
 }
@@ -102,11 +91,11 @@ auto restoring(Board& board, Count count) {
 
 }  // namespace
 
-bool is_check(const Board& board) { return king_attacked_by_rays(board.pieces, board.to_move()); }
+bool is_check(const Board& board) { return king_attacked(board.pieces, board.side_to_move(), ray_attacks); }
 
 unsigned repetitions(const Board& board) {
     const Pieces& now = board.pieces;
-    const std::uint64_t side = board.to_move();
+    const std::uint64_t mover = board.to_move();
     const std::uint64_t rights = castling_in_force(now, board.info);
     const std::uint64_t en_passant = legal_en_passant(now, board.info);
 
@@ -119,14 +108,14 @@ unsigned repetitions(const Board& board) {
     unsigned differs = 0;
     unsigned count = 1;
     for (auto record = board.move_stack.rbegin(); record != board.move_stack.rend(); ++record) {
-        for (Bitboard m = record->moved; m;) {
+        for (Bitboard m = record->saved; m;) {
             const unsigned piece = pop_lowest(m);
             if (piece >= 12 || unread[piece] == 0) fail("Undo stacks do not match the move records");
             past[piece] = board.pieces_stacks[piece][--unread[piece]];
             differs = (differs & ~(1u << piece)) | static_cast<unsigned>(past[piece] != now[piece]) << piece;
         }
         const std::uint64_t info = record->info;
-        if (differs == 0 && (info & WHITE_TO_MOVE) == side && castling_in_force(past, info) == rights &&
+        if (differs == 0 && (info & WHITE_TO_MOVE) == mover && castling_in_force(past, info) == rights &&
             legal_en_passant(past, info) == en_passant)
             ++count;
     }
@@ -134,14 +123,14 @@ unsigned repetitions(const Board& board) {
 }
 
 bool insufficient_material(const Pieces& pieces) {
-    return side_insufficient(pieces, 0) && side_insufficient(pieces, BLACK_OFFSET);
+    return side_insufficient(pieces, WHITE) && side_insufficient(pieces, BLACK);
 }
 
 Outcome outcome(const MoveGenerator& generator, Board& board) {
     MoveList list;
     generator.moves(board, list);
     const bool stuck = list.size == 0;
-    if (stuck && generator.king_attacked(board.pieces, board.to_move())) return Outcome::checkmate;
+    if (stuck && generator.king_attacked(board.pieces, board.side_to_move())) return Outcome::checkmate;
     if (insufficient_material(board.pieces)) return Outcome::insufficient_material;
     if (stuck) return Outcome::stalemate;
     if (repetitions(board) >= 5) return Outcome::fivefold_repetition;

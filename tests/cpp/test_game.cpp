@@ -22,8 +22,8 @@ TEST(RayAttacks, MatchTheMagicTablesOnRandomOccupancies) {
     for (int i = 0; i < 20000; ++i) {
         const Bitboard occupied = rng() & rng();
         const Square s = static_cast<Square>(rng() % 64);
-        for (const unsigned kind : {ROOK_KIND, BISHOP_KIND})
-            ASSERT_EQ(ray_slider_attacks(s, occupied, kind), generator().slider_attacks(s, occupied, kind))
+        for (const PieceType slider : {ROOK, BISHOP})
+            ASSERT_EQ(ray_attacks(s, occupied, slider), generator().slider_attacks(s, occupied, slider))
                 << s << " " << occupied;
     }
 }
@@ -40,9 +40,9 @@ TEST(RayAttacks, KingAttackedAgreesWithTheGeneratorAlongAPerftTree) {
         generator().moves(board, second);
         for (const ChessMove b : second) {
             board.push_move(b);
-            for (const std::uint64_t side : {0u, 1u}) {
-                const bool attacked = generator().king_attacked(board.pieces, side);
-                ASSERT_EQ(king_attacked_by_rays(board.pieces, side), attacked) << board.to_fen();
+            for (const Color c : {WHITE, BLACK}) {
+                const bool attacked = generator().king_attacked(board.pieces, c);
+                ASSERT_EQ(king_attacked(board.pieces, c, ray_attacks), attacked) << board.to_fen();
                 checks += attacked;
             }
             board.pop_move();
@@ -113,7 +113,7 @@ TEST(Reflect, RecomputesTheKeys) {
     board.reflect();
     const Board fresh = board_of(board.to_fen());
     EXPECT_EQ(board.zobrist.z_key, fresh.zobrist.z_key);
-    EXPECT_EQ(board.zobrist.z_sum, fresh.zobrist.z_sum);
+    EXPECT_EQ(board.zobrist.z_key16, fresh.zobrist.z_key16);
 }
 
 }  // namespace
