@@ -15,7 +15,7 @@ import time
 
 import pytest
 
-from mirelo_chess import Board, MoveGenerator
+from mirelo_chess import Board, MoveGenerator, game
 from support import PanicException
 
 START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
@@ -260,6 +260,13 @@ INSIDE_PUSH = [
     ("pop", lambda board, generator: board.pop(), "Already borrowed"),
     ("reflect", lambda board, generator: board.reflect(), "Already borrowed"),
     ("generator", lambda board, generator: generator(board), "Already borrowed"),
+    ("is_check", lambda board, generator: game.is_check(board), "Already mutably borrowed"),
+    ("repetitions", lambda board, generator: game.repetitions(board), "Already mutably borrowed"),
+    ("zobrist_key", lambda board, generator: game.zobrist_key(board), "Already mutably borrowed"),
+    ("outcome", lambda board, generator: game.outcome(generator, board), "Already borrowed"),
+    ("perft", lambda board, generator: game.perft(generator, board, 1), "Already borrowed"),
+    # the borrow is refused before the depth is looked at
+    ("divide with a bad depth", lambda board, generator: game.divide(generator, board, -1), "Already borrowed"),
 ]
 
 
