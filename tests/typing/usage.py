@@ -12,7 +12,7 @@ fails the check if the stubs ever become too permissive.
 from __future__ import annotations
 
 import sys
-from typing import Literal
+from typing import Literal, Optional
 
 import mirelo_chess
 from mirelo_chess import Board, MoveGenerator, game
@@ -82,7 +82,7 @@ def main() -> None:
     assert assert_type(game.repetitions(board=played), int) == 5
     ending = assert_type(
         game.outcome(generator, played),
-        Literal["checkmate", "stalemate", "insufficient_material", "fivefold_repetition"] | None,
+        Optional[Literal["checkmate", "stalemate", "insufficient_material", "fivefold_repetition"]],
     )
     assert ending == "fivefold_repetition"
     assert assert_type(game.zobrist_key(played), int) == 0x667057D6B81EBFB3
