@@ -52,6 +52,10 @@ TARGETS = tuple((prefix, "faster", goal) for prefix, goal in _FASTER.items()) + 
     ("generator(board)", "floor", 3),
     ("bitboard()", "floor", 1.5),
     ("MoveGenerator()", "info", 3e-3),
+    ("is_check(board)", "floor", 2),
+    ("zobrist_key(board)", "floor", 2),
+    ("outcome(generator, board)", "floor", 2),
+    ("python -m mirelo_chess perft", "floor", 1.3),  # the command line's time over the native perft's
     ("native perft ", "faster", 0.2),  # native perft speed as a fraction of Stockfish's
 )
 
@@ -208,6 +212,23 @@ def run_perft_native(binary, seconds, rounds, log):
     return results
 
 
+def run_cli_perft(fen, depth, rounds, log):
+    """(nodes, best seconds) of ``python -m mirelo_chess perft`` as it reports them."""
+    best = None
+    nodes = None
+    for _ in range(rounds):
+        cmd = [sys.executable, "-m", "mirelo_chess", "perft", "--no-progress", "--depth", str(depth), fen]
+        log("command line perft: " + " ".join(cmd[1:]))
+        proc = subprocess.run(cmd, capture_output=True, text=True, cwd=os.path.join(ROOT, "build"))
+        if proc.returncode != 0:
+            raise BuildError(f"python -m mirelo_chess perft exited with {proc.returncode}:\n{proc.stderr}")
+        fields = dict(line.split(": ", 1) for line in proc.stdout.splitlines() if ": " in line)
+        nodes = int(fields["nodes"])
+        seconds = float(fields["time"].split()[0])
+        best = seconds if best is None else min(best, seconds)
+    return nodes, best
+
+
 # --------------------------------------------------------------------------
 # Stockfish
 
@@ -302,6 +323,10 @@ def native_rows(bench, args, log):
                 error = f"native perft {name} depth {depth}: {nodes} nodes, expected {expected}"
             label = f"native perft {name} d{depth}"
             note = f"{nodes} nodes, mirelo {nodes / secs / 1e6:.1f} M nodes/s"
+            cli_nodes, cli_secs = run_cli_perft(fens[name], depth, rounds, log)
+            rows.append(bench.Row(f"python -m mirelo_chess perft {name} d{depth}", cli_secs, "perft_native",
+                                  secs, "floor", note=f"{cli_nodes} nodes",
+                                  error=None if cli_nodes == nodes else f"{cli_nodes} nodes, native {nodes}"))
             if stockfish is None:
                 rows.append(bench.Row(label, secs, note=note, error=error))
                 continue

@@ -3,8 +3,9 @@
 Each input is turned into a short program over a few boards and generators:
 build boards from arbitrary or FEN-shaped text, push arbitrary or legal move
 texts, pop, generate, export planes, reflect, copy, ask the side to move and
-the FEN, pass arguments of the wrong type, and call back into a board from
-inside one of its own calls. Every step checks:
+the FEN, read the game state (mirelo_chess.game), pass arguments of the wrong
+type, and call back into a board from inside one of its own calls. Every
+step checks:
 
 - every exception is a ValueError, TypeError, RuntimeError (with a borrow
   message), UnicodeEncodeError or PanicException (class PanicException of
@@ -30,6 +31,7 @@ import traceback
 import atheris
 
 import mirelo_chess
+from mirelo_chess import game
 from mirelo_chess._perft import POSITIONS
 
 Board = mirelo_chess.Board
@@ -54,6 +56,7 @@ assert not issubclass(PanicException, Exception)
 
 ALLOWED = (ValueError, TypeError, RuntimeError, UnicodeEncodeError, PanicException)
 BORROW_MESSAGES = ("Already borrowed", "Already mutably borrowed")
+OUTCOMES = (None, "checkmate", "stalemate", "insufficient_material", "fivefold_repetition")
 
 DEFAULT_FEN = POSITIONS["start"].fen
 # The shared test positions, two of them with move counters, and a few more.
@@ -207,7 +210,7 @@ class Program:
         while self.fdp.remaining_bytes() > 0 and steps < 48:
             steps += 1
             slot = self.pick(self.slots)
-            op = self.fdp.ConsumeIntInRange(0, 17)
+            op = self.fdp.ConsumeIntInRange(0, 18)
             before_fen = slot.board.fen()
             before_depth = len(slot.history)
             self.log.append(op)
@@ -349,6 +352,24 @@ class Program:
             self.pick(self.generators)(other.board)
             if board.fen() != before_fen:
                 raise AssertionError("generating moves for another board changed this one")
+        elif op == 17:
+            # The game state is read without changing anything; a bad depth is a ValueError.
+            generator = self.pick(self.generators)
+            key = game.zobrist_key(board)
+            count = game.repetitions(board=board)
+            if type(game.is_check(board)) is not bool or not 0 <= key < 1 << 64:
+                raise AssertionError("is_check or zobrist_key gave a value of the wrong kind")
+            if not 1 <= count <= len(slot.history) + 1:
+                raise AssertionError(f"repetitions {count} with a history of {len(slot.history)}")
+            if game.outcome(generator, board) not in OUTCOMES:
+                raise AssertionError("outcome gave an unknown ending")
+            if game.zobrist_key(board.copy()) != key:
+                raise AssertionError("a copy has another key")
+            rows = game.divide(generator, board, self.fdp.ConsumeIntInRange(-1, 2))
+            if board.fen() != before_fen or game.zobrist_key(board) != key:
+                raise AssertionError("reading the game state changed the board")
+            if rows and [m for m, _ in rows] != generator(board):
+                raise AssertionError("divide's root moves differ from the generator's")
         else:
             self.slots = self.slots[:1] if self.fdp.ConsumeBool() else self.slots
 

@@ -2,10 +2,10 @@
 //
 // Input: a FEN text terminated by a zero byte, then a sequence of operation
 // bytes: push a generated move, push an arbitrary move as a user would, pop,
-// generate, reflect, copy. (scripts/fuzz seeds the corpus with every position
-// of mirelo_chess/positions.txt.) After every operation:
-//  - the Zobrist keys differ from a from-scratch recomputation by a constant
-//    (zero from a FEN; reflect keeps the old keys, which fixes a new constant);
+// generate (and read the game state), reflect, copy. (scripts/fuzz seeds the
+// corpus with every position of mirelo_chess/positions.txt.) After every
+// operation:
+//  - the Zobrist keys equal a from-scratch recomputation;
 //  - the undo stacks agree with the move records;
 //  - a failed operation changed nothing;
 //  - pop restores exactly the record (pieces, info, keys, stacks, history)
@@ -16,7 +16,10 @@
 //    board without a square held twice, pushing a generated move as a user
 //    would (its text) is accepted and has the same effect as the generator's
 //    value;
-//  - a move typed by a user never puts two pieces on one square.
+//  - a move typed by a user never puts two pieces on one square;
+//  - check, repetitions and outcome leave the board exactly as it was, check
+//    agrees with the generator's attack test, and the current position counts
+//    at least once.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -28,6 +31,7 @@
 #include "chess_move.h"
 #include "failure.h"
 #include "fuzz_common.h"
+#include "game.h"
 #include "move_generator.h"
 #include "reference_moves.h"
 
@@ -45,8 +49,6 @@ const MoveGenerator& generator() {
 
 struct Run {
     Board board;
-    std::uint64_t key_delta = 0;  // z_key XOR recomputed key
-    std::uint16_t sum_delta = 0;
     std::uint64_t high_info;      // info bits above 20 never change by a move
     std::vector<Board> before;    // the record before each push still on the history
     std::string log;              // the operations so far, for the report
@@ -60,8 +62,7 @@ struct Run {
 
     void check() const {
         const auto [key, sum] = fuzz::recomputed_keys(board);
-        if ((board.zobrist.z_key ^ key) != key_delta || static_cast<std::uint16_t>(board.zobrist.z_key16 ^ sum) != sum_delta)
-            fail("keys no longer follow the position");
+        if (board.zobrist.z_key != key || board.zobrist.z_key16 != sum) fail("keys no longer follow the position");
         fuzz::check_stacks(board);
         if (board.move_stack.size() != before.size()) fail("history depth");
         if ((board.info >> 21) != high_info) fail("info bits above 20 changed");
@@ -162,16 +163,20 @@ struct Run {
         twice.reflect();
         twice.reflect();
         if (twice.pieces != board.pieces || twice.info != board.info) fail("reflect twice is not the identity");
-        const std::uint64_t key = board.zobrist.z_key;
-        const std::uint16_t sum = board.zobrist.z_key16;
         board.reflect();
-        if (board.zobrist.z_key != key || board.zobrist.z_key16 != sum) fail("reflect changed the keys");
         if (!board.move_stack.empty()) fail("reflect kept the history");
         before.clear();
-        const auto [k, s] = fuzz::recomputed_keys(board);
-        key_delta = key ^ k;
-        sum_delta = static_cast<std::uint16_t>(sum ^ s);
         high_info = board.info >> 21;
+    }
+
+    void game_state() {
+        const Board earlier = board;
+        const bool check = mirelo::is_check(board);
+        if (check != generator().king_attacked(board.pieces, board.side_to_move())) fail("check differs from the generator's");
+        if (mirelo::repetitions(board) == 0) fail("the current position does not count");
+        const mirelo::Outcome outcome = mirelo::outcome(generator(), board);
+        if ((outcome == mirelo::Outcome::checkmate) != (check && generate().size == 0)) fail("checkmate");
+        unchanged_since(earlier, "reading the game state");
     }
 };
 
@@ -234,8 +239,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     run.log += "reflect ";
                     run.reflect();
                 } else {
-                    run.log += "generate ";
-                    run.generate();
+                    run.log += "game state ";
+                    run.game_state();
                 }
                 break;
             case 7: {

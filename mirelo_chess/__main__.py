@@ -4,11 +4,11 @@
     python -m mirelo_chess bench [ARGS]
 
 ``perft`` counts the legal move paths of the given depth from a position
-(the start position by default), using only this library: a MoveGenerator
-lists the moves, Board.push and Board.pop walk the tree, and the last ply is
-counted from the length of the move list without being played. It prints the
-node count, the time taken and the nodes per second; ``--divide`` first lists
-the count below each root move.
+(the start position by default) with the library's native count
+(``mirelo_chess.game.perft``), one root move at a time so that progress can
+be shown and an interrupt is answered between root moves. It prints the node
+count, the time taken and the nodes per second; ``--divide`` first lists the
+count below each root move, as ``mirelo_chess.game.divide`` gives them.
 
 ``bench`` runs the library's benchmark (``mirelo_chess._bench``) with the
 remaining arguments.
@@ -36,7 +36,11 @@ from collections.abc import Iterator, Sequence
 from typing import NoReturn, TextIO
 
 from mirelo_chess import Board, MoveGenerator
-from mirelo_chess._perft import perft as perft_count
+from mirelo_chess.game import perft
+
+# A board without moves: counting on it costs nothing, but the library still
+# checks the depth.
+EMPTY_FEN = "8/8/8/8/8/8/8/8 w - -"
 
 PROG = "python -m mirelo_chess"
 DEFAULT_DEPTH = 6  # 119,060,324 paths from the start position: a few seconds
@@ -86,8 +90,8 @@ def build_parser() -> _Parser:
         help="count the legal move paths of a given depth",
         description=(
             "Count the legal move paths of DEPTH plies from a position with this "
-            "library's move generator, push and pop (the last ply is counted, "
-            "not played), and print the count, the time and the nodes per second."
+            "library's native move-path count (the last ply is counted, not "
+            "played), and print the count, the time and the nodes per second."
         ),
     )
     perft.add_argument(
@@ -188,6 +192,10 @@ class _Progress:
 def run_perft(fen: str, depth: int, divide: bool, progress: bool | None) -> int:
     board = read_position(fen)
     generator = MoveGenerator()
+    try:
+        perft(generator, Board(EMPTY_FEN), depth)
+    except ValueError as error:
+        raise UsageError(f"{PROG} perft: {error}") from None
     out = sys.stdout
     if progress is None and divide and out.isatty():
         progress = False  # the rows on the terminal already show it
@@ -201,7 +209,7 @@ def run_perft(fen: str, depth: int, divide: bool, progress: bool | None) -> int:
             nodes = 0
             for index, move in enumerate(moves, 1):
                 board.push(move)
-                below = perft_count(generator, board, depth - 1)
+                below = perft(generator, board, depth - 1)
                 board.pop()
                 nodes += below
                 if divide:

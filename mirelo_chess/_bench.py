@@ -39,7 +39,7 @@ PY_PERFT_NODES = 1_000_000
 PUSH_MOVE = "e2e4"
 HISTORY = ("e2e4", "e7e5", "g1f3", "b8c6", "f1b5", "a7a6")
 
-GROUPS = ("construct", "fen", "push", "generate", "perft", "bitboard", "copy", "movegen")
+GROUPS = ("construct", "fen", "push", "generate", "perft", "bitboard", "copy", "movegen", "game")
 
 PYPY = platform.python_implementation() == "PyPy"
 
@@ -280,6 +280,24 @@ def _chess_plane_idioms(chess):
 # Workloads
 
 
+def _random_game(mc, generator, game, plies):
+    """A board after `plies` seeded random legal moves from the start, the
+    first seed whose game is still going on."""
+    import random
+    for seed in range(100):
+        rng = random.Random(seed)
+        board = mc.Board()
+        for _ in range(plies):
+            moves = generator(board)
+            if not moves:
+                break
+            board.push(rng.choice(moves))
+        else:
+            if game.outcome(generator, board) is None:
+                return board
+    raise RuntimeError(f"no seeded game of {plies} plies is still going on")
+
+
 def _import_mirelo():
     import mirelo_chess
     if not hasattr(mirelo_chess, "Board"):
@@ -498,6 +516,25 @@ def run(floor=None, quick=False, only=None, chess_module=None, use_chess=True, l
         count = 40 if quick else 200
         [(best, _)] = Timer.once((mc.MoveGenerator, count))
         rows.append(Row("MoveGenerator()", best, note=f"best of {count} constructions"))
+
+    # 8. game state: check and key against the cheapest board method, the
+    # outcome of a long game against one move list
+    if "game" in groups:
+        say("game: is_check, zobrist_key, outcome")
+        game = importlib.import_module("mirelo_chess.game")
+        generator = mc.MoveGenerator()
+        b = Board(fens[1])
+        turn = Job("t()", "t = b.turn", {"b": b}, unroll=10)
+        for name in ("is_check", "zobrist_key"):
+            t, tb = timer.compare(Job("f(b)", "pass", {"f": getattr(game, name), "b": b}, unroll=10), turn)
+            rows.append(Row(f"{name}(board)", t, "board.turn()", tb, "floor", note="kiwipete"))
+        long_game = _random_game(mc, generator, game, 100)
+        error = None if game.outcome(generator, long_game) is None else "the 100-ply game has ended"
+        t, tb = timer.compare(Job("o(g, b)", "o = game.outcome", {"game": game, "g": generator, "b": long_game},
+                                  unroll=4),
+                              Job("g(b)", "pass", {"g": generator, "b": long_game}, unroll=4))
+        rows.append(Row("outcome(generator, board)", t, "generator(board)", tb, "floor",
+                        note="100-ply history", error=error))
 
     return rows
 

@@ -13,6 +13,7 @@ import chess
 import pytest
 
 from mirelo_chess import Board, MoveGenerator
+from mirelo_chess.game import divide
 from support import KIWIPETE, POSITIONS, START, chess_perft
 
 ENDGAME = POSITIONS["pos3"].fen
@@ -98,6 +99,7 @@ def test_divide_lists_each_root_move_in_generation_order(tmp_path, fen, depth):
     body, _, tail = done.stdout.partition("\n\n")
     rows = [line.split(": ") for line in body.splitlines()]
     assert [move for move, _ in rows] == MoveGenerator()(Board(fen))
+    assert [(move, int(count)) for move, count in rows] == divide(MoveGenerator(), Board(fen), depth)
     divided = {move: int(count) for move, count in rows}
     assert divided == _chess_divide(fen, depth)
     assert summary(tail) == sum(divided.values())
@@ -125,6 +127,7 @@ def test_progress_reports_each_root_move_on_stderr(tmp_path):
 @pytest.mark.parametrize("args, words", [
     (["perft", "--depth", "x"], ["depth", "'x'"]),
     (["perft", "--depth", "-1"], ["depth", "-1"]),
+    (["perft", "--depth", "33"], ["depth", "33"]),
     (["perft", "--depth", "2.5"], ["depth", "2.5"]),
     (["perft", "--depth", ""], ["depth"]),
     (["perft", "--depth"], ["--depth"]),
@@ -234,6 +237,6 @@ def test_bench_missing_gives_a_clear_message(tmp_path):
 def test_importing_the_entry_module_runs_nothing(tmp_path):
     done = run_code(tmp_path, "import sys; sys.argv = ['x', 'perft', '--depth', '9']\n"
                               "import mirelo_chess.__main__ as cli\n"
-                              "print(cli.perft_count(cli.MoveGenerator(), cli.Board(), 2))\n")
+                              "print(cli.perft(cli.MoveGenerator(), cli.Board(), 2))\n")
     assert done.returncode == 0, done.stderr
     assert (done.stdout, done.stderr) == ("400\n", "")

@@ -9,6 +9,7 @@ import inspect
 import platform
 import re
 import sys
+import types
 import weakref
 
 import pytest
@@ -52,7 +53,9 @@ def test_module_object():
     assert type(mirelo_chess.__all__) is list
     assert mirelo_chess.Board is Board
     assert mirelo_chess.MoveGenerator is MoveGenerator
-    public = [name for name in vars(mirelo_chess) if not name.startswith("_")]
+    # submodules become attributes once imported; nothing else is public
+    public = [name for name, value in vars(mirelo_chess).items()
+              if not name.startswith("_") and not isinstance(value, types.ModuleType)]
     assert public == ["Board", "MoveGenerator"]
     assert not hasattr(mirelo_chess, "PanicException")
 

@@ -6,6 +6,7 @@ import chess
 import pytest
 
 from mirelo_chess import Board, MoveGenerator
+from mirelo_chess.game import zobrist_key
 from support import KIWIPETE, START, PanicException, history_fens
 
 START_PLACEMENT = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR"
@@ -364,6 +365,7 @@ def test_reflect_on_random_playouts(gen, seed):
         assert c.fen() == mirror_fen(four_fields(pc)), four_fields(pc)
         assert c.bitboard() == planes_from_python_chess(pc.mirror())
         assert c.turn() == ("black" if pc.turn == chess.WHITE else "white")
+        assert zobrist_key(c) == zobrist_key(Board(c.fen()))
         assert {mirror_move(m) for m in gen(c)} == {m.uci() for m in pc.legal_moves}
         assert history_fens(c) == []
         c.reflect()

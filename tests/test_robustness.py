@@ -17,7 +17,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-from mirelo_chess import Board, MoveGenerator
+from mirelo_chess import Board, MoveGenerator, game
 from support import KIWIPETE, START, PanicException, history_fens
 PROMOTIONS = "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq -"
 KNIGHT_SHUFFLE = ("g1f3", "g8f6", "f3g1", "f6g8")
@@ -323,6 +323,13 @@ INSIDE_PUSH = [
     ("pop", lambda board, generator: board.pop(), "Already borrowed"),
     ("reflect", lambda board, generator: board.reflect(), "Already borrowed"),
     ("generator", lambda board, generator: generator(board), "Already borrowed"),
+    ("is_check", lambda board, generator: game.is_check(board), "Already mutably borrowed"),
+    ("repetitions", lambda board, generator: game.repetitions(board), "Already mutably borrowed"),
+    ("zobrist_key", lambda board, generator: game.zobrist_key(board), "Already mutably borrowed"),
+    ("outcome", lambda board, generator: game.outcome(generator, board), "Already borrowed"),
+    ("perft", lambda board, generator: game.perft(generator, board, 1), "Already borrowed"),
+    # the borrow is refused before the depth is looked at
+    ("divide with a bad depth", lambda board, generator: game.divide(generator, board, -1), "Already borrowed"),
 ]
 
 

@@ -14,6 +14,7 @@
 
 #include "board.h"
 #include "failure.h"
+#include "game.h"
 #include "move_generator.h"
 
 using namespace mirelo;
@@ -38,6 +39,7 @@ struct mirelo_generator {
 static_assert(MIRELO_FEN_CAPACITY == FEN_CAPACITY);
 static_assert(MIRELO_PLANES_SIZE == std::tuple_size_v<Planes> && std::extent_v<decltype(mirelo_out::marks)> == MIRELO_PLANES_SIZE);
 static_assert(MIRELO_MAX_MOVES == std::extent_v<decltype(MoveList::moves)>);
+static_assert(MIRELO_MAX_PERFT_DEPTH == MAX_PERFT_DEPTH);
 static_assert(sizeof(mirelo_out::text) == FEN_CAPACITY &&
               std::extent_v<decltype(mirelo_out::moves)> == MIRELO_MAX_MOVES);
 
@@ -158,6 +160,15 @@ void write_marks(const std::array<Bitboard, 12>& pieces, mirelo_out* out) {
     out->length = count;
 }
 
+// body(tables, board) with the generator borrowed shared and the board
+// exclusively, as a generator call holds them.
+template <typename Body>
+int with_generator_and_board(mirelo_generator* generator, mirelo_board* board, Body&& body) noexcept {
+    return with_borrow(generator, SHARED, [&](const MoveGenerator& tables) {
+        return with_borrow(board, EXCLUSIVE_ACCESS, [&](Board& value) { return body(tables, value); });
+    });
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -268,14 +279,12 @@ int mirelo_generator_new(mirelo_out* out) {
 void mirelo_generator_free(mirelo_generator* generator) { delete generator; }
 
 int mirelo_generator_moves(mirelo_generator* generator, mirelo_board* board, mirelo_out* out) {
-    return with_borrow(generator, SHARED, [&](const MoveGenerator& tables) {
-        return with_borrow(board, EXCLUSIVE_ACCESS, [&](Board& value) {
-            MoveList list;
-            tables.moves(value, list);
-            for (std::size_t i = 0; i < list.size; ++i) out->moves[i] = list.moves[i].data;
-            out->length = list.size;
-            return int{MIRELO_OK};
-        });
+    return with_generator_and_board(generator, board, [&](const MoveGenerator& tables, Board& value) {
+        MoveList list;
+        tables.moves(value, list);
+        for (std::size_t i = 0; i < list.size; ++i) out->moves[i] = list.moves[i].data;
+        out->length = list.size;
+        return int{MIRELO_OK};
     });
 }
 
@@ -285,6 +294,67 @@ int mirelo_generator_borrow(mirelo_generator* generator, int exclusive) {
 
 void mirelo_generator_release(mirelo_generator* generator, int exclusive) {
     release(generator->borrow, exclusive != 0);
+}
+
+// ---------------------------------------------------------------------------
+// Game state
+
+int mirelo_game_is_check(mirelo_board* board, mirelo_out* out) {
+    return with_borrow(board, SHARED, [&](const Board& value) {
+        out->length = is_check(value) ? 1 : 0;
+        return int{MIRELO_OK};
+    });
+}
+
+int mirelo_game_repetitions(mirelo_board* board, mirelo_out* out) {
+    return with_borrow(board, SHARED, [&](const Board& value) {
+        out->length = repetitions(value);
+        return int{MIRELO_OK};
+    });
+}
+
+int mirelo_game_zobrist_key(mirelo_board* board, mirelo_out* out) {
+    return with_borrow(board, SHARED, [&](const Board& value) {
+        out->number = value.zobrist.z_key;
+        return int{MIRELO_OK};
+    });
+}
+
+namespace {
+
+void check_depth(int depth) {
+    if (depth < 0 || depth > MAX_PERFT_DEPTH) fail("depth out of range: " + std::to_string(depth));
+}
+
+}  // namespace
+
+int mirelo_game_outcome(mirelo_generator* generator, mirelo_board* board, mirelo_out* out) {
+    return with_generator_and_board(generator, board, [&](const MoveGenerator& tables, Board& value) {
+        out->length = static_cast<std::size_t>(outcome(tables, value));
+        return int{MIRELO_OK};
+    });
+}
+
+int mirelo_game_perft(mirelo_generator* generator, mirelo_board* board, int depth, mirelo_out* out) {
+    return with_generator_and_board(generator, board, [&](const MoveGenerator& tables, Board& value) {
+        check_depth(depth);
+        out->number = perft(tables, value, depth);
+        return int{MIRELO_OK};
+    });
+}
+
+int mirelo_game_divide(mirelo_generator* generator, mirelo_board* board, int depth, uint64_t* counts,
+                       mirelo_out* out) {
+    return with_generator_and_board(generator, board, [&](const MoveGenerator& tables, Board& value) {
+        check_depth(depth);
+        const auto rows = divide(tables, value, depth);
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            out->moves[i] = rows[i].first.data;
+            counts[i] = rows[i].second;
+        }
+        out->length = rows.size();
+        return int{MIRELO_OK};
+    });
 }
 
 const char* mirelo_default_fen(void) { return DEFAULT_FEN.data(); }

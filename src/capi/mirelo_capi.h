@@ -47,7 +47,8 @@ enum mirelo_status {
 enum mirelo_sizes {
     MIRELO_FEN_CAPACITY = 96,     /* longest FEN text written */
     MIRELO_PLANES_SIZE = 768,     /* 12 planes of 64 flags, flag 64 * piece + square */
-    MIRELO_MAX_MOVES = 3522       /* longest move list */
+    MIRELO_MAX_MOVES = 3522,      /* longest move list */
+    MIRELO_MAX_PERFT_DEPTH = 32   /* deepest move-path count */
 };
 
 /* Room for the result of any call, reused from call to call. */
@@ -56,6 +57,7 @@ typedef struct mirelo_out {
     mirelo_generator* generator;  /* a new generator */
     size_t bytes;                 /* native memory the new board or generator holds */
     size_t length;                /* characters in text, codes in moves, or indexes in marks */
+    uint64_t number;              /* a count or a key */
     char text[96];
     uint16_t marks[768];          /* the flags set in 12 planes of 64, in order */
     uint16_t moves[3522];         /* 16-bit move codes, in generation order */
@@ -87,6 +89,19 @@ void mirelo_generator_free(mirelo_generator* generator);
 int mirelo_generator_moves(mirelo_generator* generator, mirelo_board* board, mirelo_out* out);
 int mirelo_generator_borrow(mirelo_generator* generator, int exclusive);
 void mirelo_generator_release(mirelo_generator* generator, int exclusive);
+
+/* Game state of a board. The outcome is 0 none, 1 checkmate, 2 stalemate,
+ * 3 insufficient material, 4 fivefold repetition; divide writes the root
+ * moves to out->moves and their counts to counts, which has room for
+ * MIRELO_MAX_MOVES. A depth outside 0 to MIRELO_MAX_PERFT_DEPTH is an
+ * internal failure: callers check it first. */
+int mirelo_game_is_check(mirelo_board* board, mirelo_out* out);       /* length 1 in check, 0 not */
+int mirelo_game_repetitions(mirelo_board* board, mirelo_out* out);    /* length: the count */
+int mirelo_game_zobrist_key(mirelo_board* board, mirelo_out* out);    /* number: the key */
+int mirelo_game_outcome(mirelo_generator* generator, mirelo_board* board, mirelo_out* out);  /* length */
+int mirelo_game_perft(mirelo_generator* generator, mirelo_board* board, int depth, mirelo_out* out); /* number */
+int mirelo_game_divide(mirelo_generator* generator, mirelo_board* board, int depth, uint64_t* counts,
+                       mirelo_out* out);
 
 /* The start position, and the documentation of the internal-failure exception. */
 const char* mirelo_default_fen(void);

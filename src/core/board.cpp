@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <utility>
+#include <tuple>
 
 #include "failure.h"
 #include "text.h"
@@ -331,6 +332,8 @@ void Board::reflect() {
     info = next;
     for (auto& stack : pieces_stacks) stack.clear();
     move_stack.clear();
+    // The mirrored position is another position: its keys are computed afresh.
+    std::tie(zobrist.z_key, zobrist.z_key16) = zobrist_keys(*zobrist.z64, *zobrist.z16, pieces, info);
 }
 
 }  // namespace mirelo

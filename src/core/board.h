@@ -148,8 +148,8 @@ struct Board {
     // Takes the last move back; with no history it is an internal failure.
     void pop_move();
 
-    // Mirrors the position colour for colour and forgets the history; the keys
-    // are left as they were.
+    // Mirrors the position colour for colour, forgets the history and
+    // computes the keys of the mirrored position.
     void reflect();
 };
 

@@ -49,60 +49,12 @@ constexpr std::array<Steps, 64> make_steps(const std::array<int, N>& directions,
     return table;
 }
 
-template <std::size_t N>
-constexpr std::array<Bitboard, 64> make_step_masks(const std::array<int, N>& directions, unsigned max_file_change) {
-    std::array<Bitboard, 64> masks{};
-    for (Square s = 0; s < 64; ++s)
-        for (const int d : directions)
-            if (const auto to = step_target(s, d, max_file_change)) masks[s] |= square_bit(*to);
-    return masks;
-}
-
 constexpr auto KING_STEPS = make_steps(KING_DIRECTIONS, 1);
-constexpr auto KING_ATTACKS = make_step_masks(KING_DIRECTIONS, 1);
 constexpr auto KNIGHT_STEPS = make_steps(KNIGHT_DIRECTIONS, 2);
-constexpr auto KNIGHT_ATTACKS = make_step_masks(KNIGHT_DIRECTIONS, 2);
 
-// Pawn captures of each colour: as ordered targets for generation, as masks
-// for the attack query.
+// Pawn captures of each colour as ordered targets (PAWN_ATTACKS has them as masks).
 constexpr std::array<std::array<Steps, 64>, 2> PAWN_CAPTURES = {make_steps(side(WHITE).pawn_captures, 1),
                                                                  make_steps(side(BLACK).pawn_captures, 1)};
-constexpr std::array<std::array<Bitboard, 64>, 2> PAWN_ATTACKS = {make_step_masks(side(WHITE).pawn_captures, 1),
-                                                                  make_step_masks(side(BLACK).pawn_captures, 1)};
-
-// Attack sets of the four rays of a slider, computed with whole-ray masks:
-// each ray stops at its first blocker, which it includes.
-struct Rays {
-    std::array<std::array<Bitboard, 4>, 64> ray{};
-    std::array<int, 4> direction{};
-};
-
-Rays make_rays(const std::array<int, 4>& directions) {
-    Rays rays;
-    rays.direction = directions;
-    for (Square s = 0; s < 64; ++s) {
-        for (std::size_t d = 0; d < 4; ++d)
-            for (auto to = step_target(s, directions[d], 1); to; to = step_target(*to, directions[d], 1))
-                rays.ray[s][d] |= square_bit(*to);
-    }
-    return rays;
-}
-
-Bitboard ray_attacks(const Rays& rays, Square s, Bitboard blockers) {
-    Bitboard attacks = 0;
-    for (std::size_t d = 0; d < 4; ++d) {
-        const Bitboard ray = rays.ray[s][d];
-        const Bitboard hit = ray & blockers;
-        if (!hit) {
-            attacks |= ray;
-            continue;
-        }
-        // Rays towards higher squares meet their lowest blocker first.
-        const Square first = rays.direction[d] > 0 ? lowest(hit) : 63 - static_cast<Square>(std::countl_zero(hit));
-        attacks |= ray & ~rays.ray[first][d];
-    }
-    return attacks;
-}
 
 constexpr Bitboard RANK_1 = 0xFF, FILE_A = 0x0101010101010101ULL;
 constexpr Bitboard BOARD_EDGES = RANK_1 | (RANK_1 << 56) | FILE_A | (FILE_A << 7);
@@ -127,8 +79,6 @@ MoveGenerator::MoveGenerator()
     // calloc hands out zeroed pages lazily: only the entries written below are touched.
     : sliding_moves_(static_cast<Bitboard*>(std::calloc(TABLE_COUNT * TABLE_SIZE, sizeof(Bitboard)))) {
     if (!sliding_moves_) throw std::bad_alloc();
-    const Rays rook_rays = make_rays(ROOK_DIRECTIONS);
-    const Rays bishop_rays = make_rays(BISHOP_DIRECTIONS);
     for (Square s = 0; s < 64; ++s) {
         for (const PieceType slider : {ROOK, BISHOP}) {
             const bool rook = slider == ROOK;
@@ -143,28 +93,11 @@ MoveGenerator::MoveGenerator()
             // squares, so every index is below 2^12 = TABLE_SIZE.
             Bitboard blockers = 0;
             do {
-                entries[m.index(blockers)] = ray_attacks(rook ? rook_rays : bishop_rays, s, blockers);
+                entries[m.index(blockers)] = ray_attacks(s, blockers, slider);
                 blockers = (blockers - m.mask) & m.mask;
             } while (blockers);
         }
     }
-}
-
-Bitboard MoveGenerator::attackers_to(const Pieces& p, Square square, Color by, Bitboard occupied) const {
-    const Bitboard queens = p[make_piece(by, QUEEN)];
-    // A pawn of colour by attacks square from where a pawn of the other colour
-    // on square would attack.
-    return (KNIGHT_ATTACKS[square] & p[make_piece(by, KNIGHT)]) |
-           (PAWN_ATTACKS[~by][square] & p[make_piece(by, PAWN)]) |
-           (slider_attacks(square, occupied, ROOK) & (p[make_piece(by, ROOK)] | queens)) |
-           (slider_attacks(square, occupied, BISHOP) & (p[make_piece(by, BISHOP)] | queens)) |
-           (KING_ATTACKS[square] & p[make_piece(by, KING)]);
-}
-
-bool MoveGenerator::king_attacked(const Pieces& pieces, Color c) const {
-    const Bitboard king = pieces[make_piece(c, KING)];
-    if (!king) return false;  // no king, nothing to attack
-    return attacked(pieces, lowest(king), ~c, occupancy(pieces));
 }
 
 namespace {

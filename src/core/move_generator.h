@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+#include "attacks.h"
 #include "bits.h"
 #include "board.h"
 #include "chess_move.h"
@@ -39,26 +40,10 @@ constexpr std::size_t TABLE_COUNT = 128;
 constexpr std::size_t slider_index(PieceType slider) { return slider == ROOK ? 0 : 1; }
 constexpr std::size_t table_index(Square s, PieceType slider) { return 2 * s + slider_index(slider); }
 
-constexpr std::array<int, 4> ROOK_DIRECTIONS = {8, -8, 1, -1};
-constexpr std::array<int, 4> BISHOP_DIRECTIONS = {9, -9, 7, -7};
-constexpr std::array<int, 8> KING_DIRECTIONS = {-8, 8, 1, -1, 9, 7, -9, -7};
-constexpr std::array<int, 8> KNIGHT_DIRECTIONS = {-17, -15, -6, 10, 17, 15, 6, -10};
-
 // Multipliers that map every blocker configuration of a square's relevance
 // mask one-to-one onto 0 .. 2^n - 1, n being the number of mask squares:
 // [slider_index(slider)][square].
 extern const std::array<std::array<std::uint64_t, 64>, 2> MAGIC_NUMBERS;
-
-// from + jump, unless it leaves the board or changes the file by more than
-// max_file_change (which is what stops a step from wrapping around the board
-// edge: a wrapped step changes the file by 6 or 7).
-constexpr std::optional<Square> step_target(Square from, int jump, unsigned max_file_change) {
-    const int to = static_cast<int>(from) + jump;
-    if (to < 0 || to > 63) return std::nullopt;
-    const int diff = (to & 7) - static_cast<int>(file_of(from));
-    if (static_cast<unsigned>(diff < 0 ? -diff : diff) > max_file_change) return std::nullopt;
-    return static_cast<Square>(to);
-}
 
 // The squares whose occupancy decides a slider's attacks: its rays without
 // the board edge they run into.
@@ -92,7 +77,9 @@ public:
     }
 
     // The pieces of colour by that attack square, for the given occupancy.
-    Bitboard attackers_to(const Pieces& pieces, Square square, Color by, Bitboard occupied) const;
+    Bitboard attackers_to(const Pieces& pieces, Square square, Color by, Bitboard occupied) const {
+        return mirelo::attackers_to(pieces, square, by, occupied, TableAttacks{this});
+    }
 
     // Does any piece of colour by attack square?
     bool attacked(const Pieces& pieces, Square square, Color by, Bitboard occupied) const {
@@ -101,7 +88,9 @@ public:
 
     // Is the king of colour c attacked? With several kings only the lowest is
     // looked at; a side without a king is never in check.
-    bool king_attacked(const Pieces& pieces, Color c) const;
+    bool king_attacked(const Pieces& pieces, Color c) const {
+        return mirelo::king_attacked(pieces, c, TableAttacks{this});
+    }
 
     void pseudo_moves(const Board& board, MoveList& out) const;
 
@@ -113,6 +102,14 @@ public:
     std::uint64_t perft(Board& board, int depth) const;
 
 private:
+    // slider_attacks as a function object for the attack queries of attacks.h.
+    struct TableAttacks {
+        const MoveGenerator* generator;
+        Bitboard operator()(Square square, Bitboard occupied, PieceType slider) const {
+            return generator->slider_attacks(square, occupied, slider);
+        }
+    };
+
     void king_moves(const Board& board, Color us, Bitboard own, Bitboard occupied, MoveList& out) const;
     void pawn_moves(const Board& board, Color us, Bitboard theirs, Bitboard occupied, MoveList& out) const;
     void slider_moves(const Board& board, Color us, PieceType slider, Bitboard own, Bitboard occupied,

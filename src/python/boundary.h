@@ -172,8 +172,14 @@ NativeObject<Value>* receiver(PyObject* self) {
 // The interpreter's own error for text that cannot be encoded passes through.
 std::string_view text_argument(PyObject* value, const char* param);
 
-// A Board argument; TypeError naming the parameter otherwise.
-BoardObject* board_argument(PyObject* value, const char* param);
+// An argument of the value's class; TypeError naming the parameter otherwise.
+template <typename Value>
+NativeObject<Value>* native_argument(PyObject* value, const char* param) {
+    if (!PyObject_TypeCheck(value, type_object<Value>())) raise_conversion_error(value, class_name<Value>(), param);
+    return reinterpret_cast<NativeObject<Value>*>(value);
+}
+
+inline BoardObject* board_argument(PyObject* value, const char* param) { return native_argument<Board>(value, param); }
 
 // ---------------------------------------------------------------------------
 // Results.

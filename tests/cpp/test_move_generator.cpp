@@ -8,16 +8,10 @@
 #include "move_generator.h"
 #include "positions.h"
 #include "reference_moves.h"
+#include "support.h"
 
 namespace mirelo {
 namespace {
-
-const MoveGenerator& generator() {
-    static const MoveGenerator instance;
-    return instance;
-}
-
-Board board_of(std::string_view fen) { return Board::from_fen(fen).value(); }
 
 std::vector<std::string> texts(const MoveList& list) {
     std::vector<std::string> out;

@@ -12,10 +12,10 @@ fails the check if the stubs ever become too permissive.
 from __future__ import annotations
 
 import sys
-from typing import Literal
+from typing import Literal, Optional
 
 import mirelo_chess
-from mirelo_chess import Board, MoveGenerator
+from mirelo_chess import Board, MoveGenerator, game
 from mirelo_chess._perft import POSITIONS, perft
 
 if sys.version_info >= (3, 11):
@@ -64,6 +64,21 @@ def main() -> None:
     assert_type(board.reflect(), None)
     assert board.turn() == "black"
 
+    played = Board()
+    for move in ["g1f3", "g8f6", "f3g1", "f6g8"] * 4:
+        played.push(move)
+    assert assert_type(game.is_check(played), bool) is False
+    assert assert_type(game.repetitions(board=played), int) == 5
+    ending = assert_type(
+        game.outcome(generator, played),
+        Optional[Literal["checkmate", "stalemate", "insufficient_material", "fivefold_repetition"]],
+    )
+    assert ending == "fivefold_repetition"
+    assert assert_type(game.zobrist_key(played), int) == 0x667057D6B81EBFB3
+    assert assert_type(game.perft(generator, played, 2), int) == 400
+    rows = assert_type(game.divide(generator=generator, board=played, depth=1), list[tuple[str, int]])
+    assert rows[0] == ("b1c3", 1)
+
     try:
         Board("8/8/8/8/8/8/8/8 x - -")
     except ValueError as error:
@@ -88,7 +103,13 @@ def misuses(board: Board, generator: MoveGenerator) -> None:
     texts: list[bytes] = generator(board)  # type: ignore[assignment]
     board.x = 1  # type: ignore[attr-defined]
     mirelo_chess.PanicException  # type: ignore[attr-defined]
-    del wrong, flat, texts
+    game.is_check(generator)  # type: ignore[arg-type]
+    game.outcome(board, generator)  # type: ignore[arg-type]
+    game.perft(generator, board, "2")  # type: ignore[arg-type]
+    game.perft(generator, board)  # type: ignore[call-arg]
+    key: str = game.zobrist_key(board)  # type: ignore[assignment]
+    ending: str = game.outcome(generator, board)  # type: ignore[assignment]
+    del wrong, flat, texts, key, ending
 
     class Derived(Board):  # type: ignore[misc]
         pass

@@ -1,0 +1,9 @@
+"""Where a game stands: check, repetitions, outcome, position key and perft.
+
+The functions are the native ones; see the type stubs (game.pyi) for what
+each computes.
+"""
+
+from mirelo_chess._native import divide, is_check, outcome, perft, repetitions, zobrist_key
+
+__all__ = ["is_check", "repetitions", "outcome", "zobrist_key", "perft", "divide"]

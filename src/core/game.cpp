@@ -1,0 +1,160 @@
+#include "game.h"
+
+#include <array>
+#include <bit>
+#include <cstddef>
+
+#include "attacks.h"
+#include "failure.h"
+
+namespace mirelo {
+
+namespace {
+
+// A castling right is in force while its king and rook stand on their home
+// squares; a right kept in the info word without them cannot be used.
+std::uint64_t castling_in_force(const Pieces& pieces, std::uint64_t info) {
+    std::uint64_t rights = 0;
+    for (const Color c : {WHITE, BLACK}) {
+        const SideFacts& facts = side(c);
+        if (!has(pieces[make_piece(c, KING)], facts.king_home)) continue;
+        for (const Castling& castling : facts.castling)
+            if (((info >> castling.right) & 1) && has(pieces[make_piece(c, ROOK)], castling.rook_from))
+                rights |= info_bit(castling.right);
+    }
+    return rights;
+}
+
+// The files of the side to move's en-passant rights on which a pawn of that
+// side can take legally: the square passed over is empty, a pawn attacks it,
+// and the capture does not leave the king attacked.
+std::uint64_t legal_en_passant(const Pieces& pieces, std::uint64_t info) {
+    const Color us = side_to_move(info);
+    const SideFacts& ours = side(us);
+    const std::uint64_t files = (info >> ours.en_passant_bit) & 0xFF;
+    if (!files) return 0;
+    const Bitboard occupied = occupancy(pieces);
+    const Bitboard pawns = pieces[make_piece(us, PAWN)];
+    const Square passed_rank = relative_rank(us, 5);
+    std::uint64_t legal = 0;
+    for (Bitboard f = files; f;) {
+        const Square file = pop_lowest(f);
+        const Square passed = passed_rank * 8 + file;
+        if (has(occupied, passed)) continue;
+        // A pawn of ours attacks the square from where a pawn of theirs on it would attack.
+        for (Bitboard from = PAWN_ATTACKS[~us][passed] & pawns; from;) {
+            const ChessMove move = ChessMove::raw(pop_lowest(from), passed, EN_PASSANT);
+            const MoveRoles roles = move_roles(pieces, occupied, move);
+            if (roles.problem != MoveRoles::Problem::none) continue;
+            Pieces after = pieces;
+            apply_move(after, move, roles);
+            if (!king_attacked(after, us, ray_attacks)) {
+                legal |= std::uint64_t{1} << file;
+                break;
+            }
+        }
+    }
+    return legal;
+}
+
+constexpr Bitboard DARK_SQUARES = 0xAA55AA55AA55AA55ULL;
+
+// Can colour c never mate, whatever the other side does? A lone king cannot;
+// one knight cannot unless the other side has a pawn, knight, bishop or rook
+// to block its own king with; bishops cannot while every bishop on the board
+// stands on one square colour and there is no pawn or knight.
+bool side_insufficient(const Pieces& p, Color c) {
+    if (p[make_piece(c, PAWN)] | p[make_piece(c, ROOK)] | p[make_piece(c, QUEEN)]) return false;
+    if (p[make_piece(c, KNIGHT)])
+        return std::popcount(pieces_of(p, c)) <= 2 &&
+               !(pieces_of(p, ~c) & ~p[make_piece(~c, KING)] & ~p[make_piece(~c, QUEEN)]);
+    if (p[make_piece(c, BISHOP)]) {
+        const Bitboard bishops = p[make_piece(WHITE, BISHOP)] | p[make_piece(BLACK, BISHOP)];
+        const bool one_colour = !(bishops & DARK_SQUARES) || !(bishops & ~DARK_SQUARES);
+        return one_colour && !(p[make_piece(WHITE, PAWN)] | p[make_piece(BLACK, PAWN)] |
+                               p[make_piece(WHITE, KNIGHT)] | p[make_piece(BLACK, KNIGHT)]);
+    }
+    return true;
+}
+
+// Runs count; if it fails, takes back the moves it left on the board first.
+template <typename Count>
+auto restoring(Board& board, Count count) {
+    const std::size_t depth = board.move_stack.size();
+    try {
+        return count();
+    } catch (...) {
+        while (board.move_stack.size() > depth) board.pop_move();
+        throw;
+    }
+}
+
+}  // namespace
+
+bool is_check(const Board& board) { return king_attacked(board.pieces, board.side_to_move(), ray_attacks); }
+
+unsigned repetitions(const Board& board) {
+    const Pieces& now = board.pieces;
+    const std::uint64_t mover = board.to_move();
+    const std::uint64_t rights = castling_in_force(now, board.info);
+    const std::uint64_t en_passant = legal_en_passant(now, board.info);
+
+    // Walk the history backwards, restoring the saved words into a scratch
+    // placement as pop_move would, and keep a mask of the words that differ
+    // from the current ones, so that only equal placements are compared further.
+    Pieces past = now;
+    std::array<std::size_t, 12> unread{};
+    for (std::size_t i = 0; i < 12; ++i) unread[i] = board.pieces_stacks[i].size();
+    unsigned differs = 0;
+    unsigned count = 1;
+    for (auto record = board.move_stack.rbegin(); record != board.move_stack.rend(); ++record) {
+        for (Bitboard m = record->saved; m;) {
+            const unsigned piece = pop_lowest(m);
+            if (piece >= 12 || unread[piece] == 0) fail("Undo stacks do not match the move records");
+            past[piece] = board.pieces_stacks[piece][--unread[piece]];
+            differs = (differs & ~(1u << piece)) | static_cast<unsigned>(past[piece] != now[piece]) << piece;
+        }
+        const std::uint64_t info = record->info;
+        if (differs == 0 && (info & WHITE_TO_MOVE) == mover && castling_in_force(past, info) == rights &&
+            legal_en_passant(past, info) == en_passant)
+            ++count;
+    }
+    return count;
+}
+
+bool insufficient_material(const Pieces& pieces) {
+    return side_insufficient(pieces, WHITE) && side_insufficient(pieces, BLACK);
+}
+
+Outcome outcome(const MoveGenerator& generator, Board& board) {
+    MoveList list;
+    generator.moves(board, list);
+    const bool stuck = list.size == 0;
+    if (stuck && generator.king_attacked(board.pieces, board.side_to_move())) return Outcome::checkmate;
+    if (insufficient_material(board.pieces)) return Outcome::insufficient_material;
+    if (stuck) return Outcome::stalemate;
+    if (repetitions(board) >= 5) return Outcome::fivefold_repetition;
+    return Outcome::none;
+}
+
+std::uint64_t perft(const MoveGenerator& generator, Board& board, int depth) {
+    return restoring(board, [&] { return generator.perft(board, depth); });
+}
+
+std::vector<std::pair<ChessMove, std::uint64_t>> divide(const MoveGenerator& generator, Board& board, int depth) {
+    std::vector<std::pair<ChessMove, std::uint64_t>> rows;
+    if (depth <= 0) return rows;
+    MoveList list;
+    generator.moves(board, list);
+    rows.reserve(list.size);
+    restoring(board, [&] {
+        for (const ChessMove move : list) {
+            board.push_move(move);
+            rows.emplace_back(move, generator.perft(board, depth - 1));
+            board.pop_move();
+        }
+    });
+    return rows;
+}
+
+}  // namespace mirelo

@@ -1,0 +1,120 @@
+// The attack test without tables, repetitions over the undo stacks, the
+// outcome and the move-path counts.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "attacks.h"
+#include "board.h"
+#include "game.h"
+#include "move_generator.h"
+#include "support.h"
+
+namespace mirelo {
+namespace {
+
+void play(Board& board, std::initializer_list<const char*> moves) {
+    for (const char* text : moves) ASSERT_TRUE(board.push(ChessMove::from_str(text).value()));
+}
+
+TEST(RayAttacks, MatchTheMagicTablesOnRandomOccupancies) {
+    std::mt19937_64 rng(7);
+    for (int i = 0; i < 20000; ++i) {
+        const Bitboard occupied = rng() & rng();
+        const Square s = static_cast<Square>(rng() % 64);
+        for (const PieceType slider : {ROOK, BISHOP})
+            ASSERT_EQ(ray_attacks(s, occupied, slider), generator().slider_attacks(s, occupied, slider))
+                << s << " " << occupied;
+    }
+}
+
+TEST(RayAttacks, KingAttackedAgreesWithTheGeneratorAlongAPerftTree) {
+    // Every position two plies below kiwipete, both sides' kings.
+    Board board = board_of("r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -");
+    MoveList first;
+    generator().moves(board, first);
+    int checks = 0;
+    for (const ChessMove a : first) {
+        board.push_move(a);
+        MoveList second;
+        generator().moves(board, second);
+        for (const ChessMove b : second) {
+            board.push_move(b);
+            for (const Color c : {WHITE, BLACK}) {
+                const bool attacked = generator().king_attacked(board.pieces, c);
+                ASSERT_EQ(king_attacked(board.pieces, c, ray_attacks), attacked) << board.to_fen();
+                checks += attacked;
+            }
+            board.pop_move();
+        }
+        board.pop_move();
+    }
+    EXPECT_GT(checks, 0);
+}
+
+TEST(Repetitions, WalkTheUndoStacksWithoutChangingThem) {
+    Board board = board_of(DEFAULT_FEN);
+    for (int i = 0; i < 3; ++i) play(board, {"g1f3", "g8f6", "f3g1", "f6g8"});
+    const auto stacks = board.pieces_stacks;
+    const auto key = board.zobrist.z_key;
+    EXPECT_EQ(repetitions(board), 4u);
+    EXPECT_EQ(board.pieces_stacks, stacks);
+    EXPECT_EQ(board.zobrist.z_key, key);
+    board.pop_move();
+    EXPECT_EQ(repetitions(board), 3u);
+}
+
+TEST(Repetitions, UndoStacksOutOfStepWithTheRecordsAreAnInternalFailure) {
+    Board board = board_of(DEFAULT_FEN);
+    play(board, {"g1f3"});
+    board.pieces_stacks[KNIGHT].clear();
+    EXPECT_THROW(repetitions(board), Failure);
+}
+
+TEST(Outcome, PriorityAndBoardUnchanged) {
+    struct Case {
+        const char* fen;
+        Outcome expected;
+    };
+    for (const Case& c : {
+             Case{"rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq -", Outcome::checkmate},
+             Case{"7k/5Q2/6K1/8/8/8/8/8 b - -", Outcome::stalemate},
+             Case{"7k/8/6KN/8/8/8/8/8 b - -", Outcome::insufficient_material},
+             Case{"4k3/8/8/8/8/8/8/4KB2 w - -", Outcome::insufficient_material},
+             Case{"4k3/8/8/8/8/8/8/2B1KB2 w - -", Outcome::none},
+             Case{DEFAULT_FEN.data(), Outcome::none},
+         }) {
+        Board board = board_of(c.fen);
+        const std::string before = board.to_fen();
+        EXPECT_EQ(outcome(generator(), board), c.expected) << c.fen;
+        EXPECT_EQ(board.to_fen(), before);
+        EXPECT_TRUE(board.move_stack.empty());
+    }
+}
+
+TEST(Perft, DivideSumsToPerftAndRestoresTheBoard) {
+    Board board = board_of("8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - -");
+    const auto key = board.zobrist.z_key;
+    const auto rows = divide(generator(), board, 4);
+    std::uint64_t total = 0;
+    for (const auto& row : rows) total += row.second;
+    EXPECT_EQ(total, 43238u);
+    EXPECT_EQ(perft(generator(), board, 4), 43238u);
+    EXPECT_EQ(rows.size(), 14u);
+    EXPECT_TRUE(divide(generator(), board, 0).empty());
+    EXPECT_EQ(perft(generator(), board, 0), 1u);
+    EXPECT_EQ(board.zobrist.z_key, key);
+    EXPECT_TRUE(board.move_stack.empty());
+}
+
+TEST(Reflect, RecomputesTheKeys) {
+    Board board = board_of("r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -");
+    play(board, {"a2a4"});
+    board.reflect();
+    const Board fresh = board_of(board.to_fen());
+    EXPECT_EQ(board.zobrist.z_key, fresh.zobrist.z_key);
+    EXPECT_EQ(board.zobrist.z_key16, fresh.zobrist.z_key16);
+}
+
+}  // namespace
+}  // namespace mirelo
