@@ -22,6 +22,9 @@ enum Special : unsigned {
     PROMOTE_QUEEN = 7,
 };
 
+// The text letters of the promotion codes PROMOTE_KNIGHT to PROMOTE_QUEEN, in order.
+constexpr std::string_view PROMOTION_LETTERS = "nbrq";
+
 struct ChessMove {
     std::uint16_t data;  // left uninitialised by default: move lists are large
 

@@ -207,11 +207,6 @@ std::string_view text_argument(PyObject* value, const char* param) {
     return {text, static_cast<std::size_t>(length)};
 }
 
-BoardObject* board_argument(PyObject* value, const char* param) {
-    if (!PyObject_TypeCheck(value, type_object<Board>())) raise_conversion_error(value, "Board", param);
-    return reinterpret_cast<BoardObject*>(value);
-}
-
 // ---------------------------------------------------------------------------
 // Results
 

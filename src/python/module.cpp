@@ -1,6 +1,7 @@
 // Module initialisation: the module object and its two classes, created once
-// per process.
+// per process, and the private module behind mirelo_chess.arrays.
 #include "boundary.h"
+#include "native_module.h"
 
 namespace {
 
@@ -49,7 +50,8 @@ PyMODINIT_FUNC PyInit_mirelo_chess() {
     }
 #endif
     if (add_class(created, "Board", type_object<Board>()) < 0 ||
-        add_class(created, "MoveGenerator", type_object<MoveGenerator>()) < 0) {
+        add_class(created, "MoveGenerator", type_object<MoveGenerator>()) < 0 ||
+        mirelo::py::register_native_module() < 0) {
         Py_DECREF(created);
         return nullptr;
     }
