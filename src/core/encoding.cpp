@@ -12,28 +12,23 @@ namespace {
 // ---------------------------------------------------------------------------
 // Planes
 
-// Byte k of entry v is bit k of v: one table read spreads eight squares.
-constexpr std::array<std::uint64_t, 256> make_byte_spread() {
-    std::array<std::uint64_t, 256> table{};
+// Element k of entry v is one when bit k of v is set, else zero: one table
+// read gives the elements of eight squares.
+template <typename Element, Element one>
+constexpr std::array<std::array<Element, 8>, 256> make_spread() {
+    std::array<std::array<Element, 8>, 256> table{};
     for (unsigned v = 0; v < 256; ++v)
-        for (unsigned k = 0; k < 8; ++k) table[v] |= std::uint64_t{(v >> k) & 1} << (8 * k);
+        for (unsigned k = 0; k < 8; ++k) table[v][k] = (v >> k) & 1 ? one : Element{};
     return table;
 }
 
-constexpr auto BYTE_SPREAD = make_byte_spread();
-
-void spread_flags(const Pieces& pieces, std::uint8_t* flags) {
+template <typename Element, Element one>
+void spread(const Pieces& pieces, unsigned char* out) {
+    static constexpr auto table = make_spread<Element, one>();
+    constexpr std::size_t row = sizeof table[0];
     for (std::size_t p = 0; p < 12; ++p)
         for (std::size_t r = 0; r < 8; ++r)
-            std::memcpy(flags + 64 * p + 8 * r, &BYTE_SPREAD[(pieces[p] >> (8 * r)) & 0xFF], 8);
-}
-
-// The flags widened to elements whose value for 1 is one.
-template <typename Element>
-void widen_flags(const std::uint8_t* flags, Element one, void* out) {
-    std::array<Element, PLANE_FLAGS> elements;
-    for (std::size_t i = 0; i < PLANE_FLAGS; ++i) elements[i] = static_cast<Element>(flags[i] * one);
-    std::memcpy(out, elements.data(), sizeof elements);
+            std::memcpy(out + (8 * p + r) * row, &table[(pieces[p] >> (8 * r)) & 0xFF], row);
 }
 
 constexpr std::uint16_t HALF_ONE = 0x3C00;  // 1.0 in binary16
@@ -41,16 +36,12 @@ constexpr std::uint16_t HALF_ONE = 0x3C00;  // 1.0 in binary16
 }  // namespace
 
 void write_planes(const Pieces& pieces, PlaneElement element, void* out) {
-    if (element == PlaneElement::byte) {
-        spread_flags(pieces, static_cast<std::uint8_t*>(out));
-        return;
+    auto* bytes = static_cast<unsigned char*>(out);
+    switch (element) {
+        case PlaneElement::byte: return spread<std::uint8_t, 1>(pieces, bytes);
+        case PlaneElement::half: return spread<std::uint16_t, HALF_ONE>(pieces, bytes);
+        case PlaneElement::single: return spread<float, 1.0f>(pieces, bytes);
     }
-    std::array<std::uint8_t, PLANE_FLAGS> flags;
-    spread_flags(pieces, flags.data());
-    if (element == PlaneElement::half)
-        widen_flags<std::uint16_t>(flags.data(), HALF_ONE, out);
-    else
-        widen_flags<float>(flags.data(), 1.0f, out);
 }
 
 // ---------------------------------------------------------------------------
