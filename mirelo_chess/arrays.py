@@ -37,7 +37,7 @@ placement cannot be read ``ValueError`` naming its index and quoting it.
 
 from __future__ import annotations
 
-from collections.abc import Iterable
+from collections.abc import Container, Iterable
 from typing import Any
 
 try:
@@ -65,53 +65,63 @@ MOVE_INDEX_SIZE: int = _native.MOVE_INDEX_SIZE
 _PLANE_SHAPE = (12, 8, 8)
 _UINT8 = np.uint8
 _BOOL = np.dtype(np.bool_)
+_MASK_DTYPES = {_BOOL}
+_INT64 = np.dtype(np.int64)
 _empty = np.empty
 _frombuffer = np.frombuffer
 _native_planes = _native.planes
 _native_legal_mask = _native.legal_mask
 _native_legal_indices = _native.legal_indices
 
-# The element kind the native writer uses for each plane dtype: one byte,
-# binary16 or binary32.
-_ELEMENTS = {np.dtype(t): kind for t, kind in ((np.bool_, 0), (np.uint8, 0), (np.float16, 1), (np.float32, 2))}
+# The element kind the native writer uses for each plane dtype (one byte,
+# binary16 or binary32) and the dtype itself, looked up by dtype or by
+# scalar type.
+_PLANE_DTYPES: dict[Any, tuple[int, np.dtype[Any]]] = {}
+for _kind, _type in enumerate((np.uint8, np.float16, np.float32)):
+    _PLANE_DTYPES[_type] = _PLANE_DTYPES[np.dtype(_type)] = (_kind, np.dtype(_type))
+_PLANE_DTYPES[np.bool_] = _PLANE_DTYPES[_BOOL] = (0, _BOOL)
+_UINT8_DTYPE = np.dtype(np.uint8)
+_PLANE_DTYPE_NAMES = "bool, uint8, float16 or float32"
 
 
-def _plane_dtype(dtype: npt.DTypeLike) -> np.dtype[Any]:
+def _plane_dtype(dtype: npt.DTypeLike) -> tuple[int, np.dtype[Any]]:
+    """The element kind and dtype of planes of the given dtype."""
     try:
-        resolved = np.dtype(dtype)
-    except TypeError:
-        resolved = None
-    if resolved not in _ELEMENTS:
-        raise TypeError(f"planes are bool, uint8, float16 or float32, not {dtype!r}")
-    assert resolved is not None
-    return resolved
+        return _PLANE_DTYPES[dtype]
+    except (KeyError, TypeError):
+        pass
+    try:
+        return _PLANE_DTYPES[np.dtype(dtype)]
+    except (KeyError, TypeError):
+        raise TypeError(f"planes are {_PLANE_DTYPE_NAMES}, not {dtype!r}") from None
 
 
-def _checked_out(out: object, shape: tuple[int, ...], dtypes: Iterable[np.dtype[Any]]) -> npt.NDArray[Any]:
-    """out, when it is a C-contiguous writable array of the shape and one of the dtypes."""
+def _checked_out(out: object, shape: tuple[int, ...], dtypes: Container[Any], names: str) -> npt.NDArray[Any]:
+    """out, when it is a C-contiguous writable array of the shape and one of
+    the dtypes (named by names)."""
     if not isinstance(out, np.ndarray):
         raise TypeError(f"out must be a numpy.ndarray, not {type(out).__name__}")
     if out.dtype not in dtypes:
-        names = ", ".join(str(d) for d in dtypes)
         raise TypeError(f"out has dtype {out.dtype}, expected {names}")
     if out.shape != shape:
         raise ValueError(f"out has shape {out.shape}, expected {shape}")
-    if not out.flags.c_contiguous:
+    flags = out.flags
+    if not flags.c_contiguous:
         raise ValueError("out is not C-contiguous")
-    if not out.flags.writeable:
+    if not flags.writeable:
         raise ValueError("out is read-only")
     return out
 
 
 def _plane_target(out: object, dtype: npt.DTypeLike, shape: tuple[int, ...]) -> tuple[npt.NDArray[Any], int]:
     """The array to write planes of the shape into, and its element kind."""
+    kind, resolved = _plane_dtype(dtype)
     if out is None:
-        resolved = _plane_dtype(dtype)
-        return _empty(shape, resolved), _ELEMENTS[resolved]
-    array = _checked_out(out, shape, _ELEMENTS)
-    if dtype is not _UINT8 and _plane_dtype(dtype) != array.dtype:
-        raise TypeError(f"dtype {np.dtype(dtype)} differs from the dtype of out, {array.dtype}")
-    return array, _ELEMENTS[array.dtype]
+        return _empty(shape, resolved), kind
+    array = _checked_out(out, shape, _PLANE_DTYPES, _PLANE_DTYPE_NAMES)
+    if dtype is not _UINT8 and resolved != array.dtype:
+        raise TypeError(f"dtype {resolved} differs from the dtype of out, {array.dtype}")
+    return array, _PLANE_DTYPES[array.dtype][0]
 
 
 def _as_list(items: Iterable[Any]) -> list[Any] | tuple[Any, ...]:
@@ -126,7 +136,7 @@ def planes(board: Board, out: npt.NDArray[Any] | None = None, dtype: npt.DTypeLi
     is allocated. ``dtype``, if given with ``out``, must be out's dtype.
     """
     if out is None and dtype is _UINT8:  # the common call, kept short
-        out = _empty(_PLANE_SHAPE, _UINT8)
+        out = _empty(_PLANE_SHAPE, _UINT8_DTYPE)
         _native_planes(board, out, 0)
         return out
     target, kind = _plane_target(out, dtype, _PLANE_SHAPE)
@@ -187,7 +197,7 @@ def legal_indices(generator: MoveGenerator, board: Board) -> npt.NDArray[np.int6
 
     The board is borrowed as by ``generator(board)`` and unchanged afterwards.
     """
-    indices: npt.NDArray[np.int64] = _frombuffer(_native_legal_indices(generator, board), np.int64)
+    indices: npt.NDArray[np.int64] = _frombuffer(_native_legal_indices(generator, board), _INT64)
     return indices
 
 
@@ -203,7 +213,7 @@ def legal_mask(
     if out is None:
         out = _empty(MOVE_INDEX_SIZE, _BOOL)
     else:
-        _checked_out(out, (MOVE_INDEX_SIZE,), (_BOOL,))
+        _checked_out(out, (MOVE_INDEX_SIZE,), _MASK_DTYPES, "bool")
     _native_legal_mask(generator, board, out)
     return out
 
@@ -214,6 +224,6 @@ def legal_mask_batch(
     """The legal masks of many boards, a ``bool`` array ``(N, MOVE_INDEX_SIZE)``."""
     items = _as_list(boards)
     shape = (len(items), MOVE_INDEX_SIZE)
-    target: npt.NDArray[np.bool_] = _empty(shape, _BOOL) if out is None else _checked_out(out, shape, (_BOOL,))
+    target: npt.NDArray[np.bool_] = _empty(shape, _BOOL) if out is None else _checked_out(out, shape, _MASK_DTYPES, "bool")
     _native.legal_mask_batch(generator, items, target)
     return target
