@@ -42,8 +42,8 @@ from typing import Any
 
 try:
     import numpy as np
-except ImportError as error:
-    raise ImportError('mirelo_chess.arrays needs NumPy: pip install "mirelo-chess[numpy]"') from error
+except ImportError:  # the original error stays attached as the context
+    raise ImportError('mirelo_chess.arrays needs NumPy: pip install "mirelo-chess[numpy]"')
 import numpy.typing as npt
 
 from . import Board, MoveGenerator, _native
@@ -63,7 +63,6 @@ __all__ = [
 MOVE_INDEX_SIZE: int = _native.MOVE_INDEX_SIZE
 
 _PLANE_SHAPE = (12, 8, 8)
-_UINT8 = np.uint8
 _BOOL = np.dtype(np.bool_)
 _MASK_DTYPES = {_BOOL}
 _INT64 = np.dtype(np.int64)
@@ -76,10 +75,14 @@ _native_legal_indices = _native.legal_indices
 # The element kind the native writer uses for each plane dtype (one byte,
 # binary16 or binary32) and the dtype itself, looked up by dtype or by
 # scalar type.
-_PLANE_DTYPES: dict[Any, tuple[int, np.dtype[Any]]] = {}
-for _kind, _type in enumerate((np.uint8, np.float16, np.float32)):
-    _PLANE_DTYPES[_type] = _PLANE_DTYPES[np.dtype(_type)] = (_kind, np.dtype(_type))
-_PLANE_DTYPES[np.bool_] = _PLANE_DTYPES[_BOOL] = (0, _BOOL)
+def _plane_dtypes() -> dict[Any, tuple[int, np.dtype[Any]]]:
+    table: dict[Any, tuple[int, np.dtype[Any]]] = {}
+    for kind, scalar in ((0, np.bool_), (0, np.uint8), (1, np.float16), (2, np.float32)):
+        table[scalar] = table[np.dtype(scalar)] = (kind, np.dtype(scalar))
+    return table
+
+
+_PLANE_DTYPES = _plane_dtypes()
 _UINT8_DTYPE = np.dtype(np.uint8)
 _PLANE_DTYPE_NAMES = "bool, uint8, float16 or float32"
 
@@ -119,13 +122,13 @@ def _plane_target(out: object, dtype: npt.DTypeLike, shape: tuple[int, ...]) -> 
     if out is None:
         return _empty(shape, resolved), kind
     array = _checked_out(out, shape, _PLANE_DTYPES, _PLANE_DTYPE_NAMES)
-    if dtype is not _UINT8 and resolved != array.dtype:
+    if dtype is not np.uint8 and resolved != array.dtype:
         raise TypeError(f"dtype {resolved} differs from the dtype of out, {array.dtype}")
     return array, _PLANE_DTYPES[array.dtype][0]
 
 
 def _as_list(items: Iterable[Any]) -> list[Any] | tuple[Any, ...]:
-    return items if type(items) is list or type(items) is tuple else list(items)  # type: ignore[return-value]
+    return items if isinstance(items, (list, tuple)) else list(items)
 
 
 def planes(board: Board, out: npt.NDArray[Any] | None = None, dtype: npt.DTypeLike = np.uint8) -> npt.NDArray[Any]:
@@ -135,7 +138,7 @@ def planes(board: Board, out: npt.NDArray[Any] | None = None, dtype: npt.DTypeLi
     four dtypes) the planes are written into it and it is returned; nothing
     is allocated. ``dtype``, if given with ``out``, must be out's dtype.
     """
-    if out is None and dtype is _UINT8:  # the common call, kept short
+    if out is None and dtype is np.uint8:  # the common call, kept short
         out = _empty(_PLANE_SHAPE, _UINT8_DTYPE)
         _native_planes(board, out, 0)
         return out

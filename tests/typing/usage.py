@@ -12,10 +12,13 @@ fails the check if the stubs ever become too permissive.
 from __future__ import annotations
 
 import sys
-from typing import Literal
+from typing import Any, Literal
+
+import numpy as np
+import numpy.typing as npt
 
 import mirelo_chess
-from mirelo_chess import Board, MoveGenerator
+from mirelo_chess import Board, MoveGenerator, arrays
 
 if sys.version_info >= (3, 11):
     from typing import assert_type
@@ -75,6 +78,20 @@ def main() -> None:
     assert_type(board.reflect(), None)
     assert board.turn() == "black"
 
+    encoded = assert_type(arrays.planes(board), npt.NDArray[Any])
+    assert encoded.shape == (12, 8, 8)
+    assert arrays.planes(board, out=encoded, dtype=np.uint8) is encoded
+    batch = assert_type(arrays.planes_batch([board, twin], dtype="float16"), npt.NDArray[Any])
+    assert (assert_type(arrays.planes_from_fens([board.fen(), twin.fen()], dtype=np.float16), npt.NDArray[Any])
+            == batch).all()
+    index = assert_type(arrays.move_index("e7e8q"), int)
+    assert assert_type(arrays.move_text(index), str) == "e7e8q"
+    indices = assert_type(arrays.legal_indices(generator, board), npt.NDArray[np.int64])
+    mask = assert_type(arrays.legal_mask(generator, board), npt.NDArray[np.bool_])
+    assert sorted(indices.tolist()) == np.flatnonzero(mask).tolist()
+    masks = assert_type(arrays.legal_mask_batch(generator, [board]), npt.NDArray[np.bool_])
+    assert masks.shape == (1, assert_type(arrays.MOVE_INDEX_SIZE, int))
+
     try:
         Board("8/8/8/8/8/8/8/8 x - -")
     except ValueError as error:
@@ -99,6 +116,10 @@ def misuses(board: Board, generator: MoveGenerator) -> None:
     texts: list[bytes] = generator(board)  # type: ignore[assignment]
     board.x = 1  # type: ignore[attr-defined]
     mirelo_chess.PanicException  # type: ignore[attr-defined]
+    arrays.move_index(52)  # type: ignore[arg-type]
+    arrays.move_text("e7e8")  # type: ignore[arg-type]
+    arrays.planes_batch(board)  # type: ignore[arg-type]
+    arrays.legal_mask(board, generator)  # type: ignore[arg-type]
     del wrong, flat, texts
 
     class Derived(Board):  # type: ignore[misc]
