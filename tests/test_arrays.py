@@ -2,7 +2,9 @@
 against bitboard() and the generator on random playouts, the move index
 bijection, bad input, and encoding over a Dask cluster."""
 
+import pathlib
 import random
+import re
 import subprocess
 import sys
 
@@ -314,28 +316,39 @@ def test_native_half_refuses_bad_buffers():
         _native.planes_batch(iter([board]), bytearray(768), 0)
 
 
-# ---------------------------------------------------------------- beyond one machine
+# ---------------------------------------------------------------- README
+
+
+def readme_example(marker):
+    """The README's Python block that contains marker."""
+    readme = pathlib.Path(__file__).resolve().parent.parent / "README.md"
+    blocks = re.findall(r"```python\n(.*?)```", readme.read_text(encoding="utf-8"), re.S)
+    return next(block for block in blocks if marker in block)
+
+
+def test_readme_numpy_example():
+    exec(readme_example("legal_mask(generator, board)"), {"__name__": "readme"})
 
 
 def test_dask_cluster_matches_local(positions):
     """The README's Dask example on a LocalCluster of two worker processes."""
-    da = pytest.importorskip("dask.array")
+    pytest.importorskip("dask.array")
     dask = pytest.importorskip("dask")
     distributed = pytest.importorskip("distributed")
 
+    example = {"__name__": "readme"}  # its main block does not run
+    exec(readme_example("LocalCluster"), example)
     fens = positions[:300]
-    chunk = 100
     # Forked workers start in a fraction of a second; spawned ones (the
     # default) import everything again, several seconds on a small machine.
     with dask.config.set({"distributed.worker.multiprocessing-method": "fork"}), \
             distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                                      dashboard_address=None) as cluster, distributed.Client(cluster) as client:
         assert len(client.scheduler_info()["workers"]) == 2
-        parts = [da.from_delayed(dask.delayed(planes_from_fens)(fens[i:i + chunk]),
-                                 shape=(len(fens[i:i + chunk]), 12, 8, 8), dtype=np.uint8)
-                 for i in range(0, len(fens), chunk)]
-        encoded = da.concatenate(parts)
-        squares = encoded.sum(axis=0).compute()
+        encoded = example["encode"](fens, chunk=100)
+        assert encoded.numblocks[0] == 3
         everything = encoded.compute()
-    assert (everything == planes_from_fens(fens)).all()
-    assert (squares == planes_from_fens(fens).sum(axis=0)).all()
+        counts = encoded.sum(axis=0).compute()
+    local = planes_from_fens(fens)
+    assert (everything == local).all()
+    assert (counts == local.sum(axis=0)).all()
