@@ -22,8 +22,12 @@ enum Special : unsigned {
     PROMOTE_QUEEN = 7,
 };
 
-// The text letters of the promotion codes PROMOTE_KNIGHT to PROMOTE_QUEEN, in order.
-constexpr std::string_view PROMOTION_LETTERS = "nbrq";
+constexpr bool is_promotion(unsigned special) { return special >= PROMOTE_KNIGHT && special <= PROMOTE_QUEEN; }
+
+// The piece a promotion code makes: knight, bishop, rook or queen.
+constexpr PieceType promotion_type(unsigned special) {
+    return static_cast<PieceType>(KNIGHT + (special - PROMOTE_KNIGHT));
+}
 
 struct ChessMove {
     std::uint16_t data;  // left uninitialised by default: move lists are large

@@ -131,7 +131,7 @@ std::optional<unsigned> index_of(Square from, Square to, unsigned special) {
     const int rank_step = static_cast<int>(rank_of(to)) - static_cast<int>(rank_of(from));
     const int file_step = static_cast<int>(file_of(to)) - static_cast<int>(file_of(from));
     int plane;
-    if (special >= PROMOTE_KNIGHT) {
+    if (is_promotion(special)) {
         if (file_step < -1 || file_step > 1) return std::nullopt;
         plane = special == PROMOTE_QUEEN ? static_cast<int>(QUEEN_PROMOTION_PLANES) + file_step + 1
                                          : static_cast<int>(UNDER_PROMOTION_PLANES + 3 * (special - PROMOTE_KNIGHT)) +
@@ -149,7 +149,7 @@ std::optional<unsigned> index_of(Square from, Square to, unsigned special) {
 
 // Promotion codes carry no index of their own beyond the piece; the other
 // specials (en passant, double step, castling) are plain steps.
-unsigned index_special(unsigned special) { return special >= PROMOTE_KNIGHT ? special : ORDINARY; }
+unsigned index_special(unsigned special) { return is_promotion(special) ? special : ORDINARY; }
 
 }  // namespace
 
@@ -167,9 +167,12 @@ std::optional<unsigned> move_index(std::string_view text) {
     if (from_file > 7 || from_rank > 7 || to_file > 7 || to_rank > 7) return std::nullopt;
     unsigned special = ORDINARY;
     if (text.size() == 5) {
-        const std::size_t piece = PROMOTION_LETTERS.find(text[4]);
-        if (piece == std::string_view::npos) return std::nullopt;
-        special = PROMOTE_KNIGHT + static_cast<unsigned>(piece);
+        // The generator writes the piece a pawn becomes as a black piece letter.
+        const std::size_t letter = std::string_view(PIECE_LETTERS).find(text[4]);
+        if (letter == std::string_view::npos) return std::nullopt;
+        const auto piece = static_cast<unsigned>(letter);
+        special = PROMOTE_KNIGHT + type_of(piece) - KNIGHT;  // wraps for a pawn: no promotion code
+        if (color_of(piece) != BLACK || !is_promotion(special)) return std::nullopt;
     }
     return index_of(8 * from_rank + from_file, 8 * to_rank + to_file, special);
 }

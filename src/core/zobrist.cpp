@@ -55,7 +55,7 @@ std::pair<std::uint64_t, std::uint16_t> zobrist_keys(const ZobristTable64& z64, 
 ZobristBoardComponent ZobristBoardComponent::make(const std::array<Bitboard, 12>& pieces, std::uint64_t info) {
     auto pair = std::make_shared<TablePair>(TablePair{ZobristTable64::make(SEED_64), ZobristTable16::make(SEED_16)});
     ZobristBoardComponent component;
-    std::tie(component.z_key, component.z_sum) = zobrist_keys(pair->z64, pair->z16, pieces, info);
+    std::tie(component.z_key, component.z_key16) = zobrist_keys(pair->z64, pair->z16, pieces, info);
     component.z64 = std::shared_ptr<const ZobristTable64>(pair, &pair->z64);
     component.z16 = std::shared_ptr<const ZobristTable16>(pair, &pair->z16);
     return component;
