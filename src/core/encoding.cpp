@@ -171,7 +171,7 @@ std::optional<unsigned> move_index(std::string_view text) {
         const std::size_t letter = std::string_view(PIECE_LETTERS).find(text[4]);
         if (letter == std::string_view::npos) return std::nullopt;
         const auto piece = static_cast<unsigned>(letter);
-        special = PROMOTE_KNIGHT + type_of(piece) - KNIGHT;  // wraps for a pawn: no promotion code
+        special = static_cast<unsigned>(type_of(piece)) - KNIGHT + PROMOTE_KNIGHT;  // wraps for a pawn
         if (color_of(piece) != BLACK || !is_promotion(special)) return std::nullopt;
     }
     return index_of(8 * from_rank + from_file, 8 * to_rank + to_file, special);
