@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "mirelo_capi.h"
+
 namespace mirelo::py {
 
 void throw_python_error() { throw PythonError{}; }
@@ -274,26 +276,20 @@ void raise_value_error(const char* prefix, const std::string& text) {
 
 namespace {
 
-constexpr const char* GENERIC_FAILURE = "internal failure in the mirelo_chess core";
-
-constexpr const char* PANIC_DOC =
-    "Raised when native code called from Python fails an internal check.\n\n"
-    "Like SystemExit, it derives from BaseException, not from Exception, so that it\n"
-    "normally propagates all the way up and ends the interpreter.";
-
 // Created on first use, then kept for the life of the process.
 PyObject* panic_exception_class() {
     static PyObject* cls = nullptr;
     if (cls == nullptr)
-        cls = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", PANIC_DOC, PyExc_BaseException, nullptr);
+        cls = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", MIRELO_PANIC_DOC, PyExc_BaseException, nullptr);
     return cls;
 }
 
 }  // namespace
 
-void raise_panic(const std::string& text, const char* file, unsigned line, const char* function) {
-    const std::string message = text.empty() ? GENERIC_FAILURE : text;
-    std::fprintf(stderr, "mirelo_chess: internal failure at %s:%u in %s: %s\n", file, line, function,
+void raise_panic(const std::string& text, const char* file, unsigned line) {
+    const std::string message = text.empty() ? MIRELO_GENERIC_FAILURE : text;
+    const char* base_name = std::strrchr(file, '/');
+    std::fprintf(stderr, "mirelo_chess: internal failure at %s:%u: %s\n", base_name ? base_name + 1 : file, line,
                  message.c_str());
     std::fflush(stderr);
     PyObject* cls = panic_exception_class();

@@ -185,7 +185,7 @@ PyObject* none();
 // exception. Internal failures become PanicException, with a diagnostic on
 // standard error; running out of memory becomes MemoryError.
 
-void raise_panic(const std::string& message, const char* file, unsigned line, const char* function);
+void raise_panic(const std::string& message, const char* file, unsigned line);
 
 template <typename Body>
 PyObject* guarded(Body&& body) noexcept {
@@ -194,14 +194,13 @@ PyObject* guarded(Body&& body) noexcept {
     } catch (const PythonError&) {
         return nullptr;
     } catch (const Failure& failure) {
-        raise_panic(failure.message(), failure.where().file_name(), failure.where().line(),
-                    failure.where().function_name());
+        raise_panic(failure.message(), failure.where().file_name(), failure.where().line());
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::exception& error) {
-        raise_panic(error.what(), "<unknown>", 0, "<unknown>");
+        raise_panic(error.what(), "<unknown>", 0);
     } catch (...) {
-        raise_panic("", "<unknown>", 0, "<unknown>");
+        raise_panic("", "<unknown>", 0);
     }
     return nullptr;
 }

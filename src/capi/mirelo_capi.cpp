@@ -1,0 +1,292 @@
+// The C interface of the core: every entry point runs its body through one
+// guard that takes the borrows, catches every failure and turns it into a
+// status, and keeps the error of the calling thread for the caller to read.
+#include "mirelo_capi.h"
+
+#include <atomic>
+#include <cstring>
+#include <iterator>
+#include <new>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+#include "board.h"
+#include "failure.h"
+#include "move_generator.h"
+
+using namespace mirelo;
+
+namespace {
+
+using BorrowFlag = std::atomic<std::uintptr_t>;
+constexpr std::uintptr_t EXCLUSIVE = ~std::uintptr_t{0};
+
+}  // namespace
+
+struct mirelo_board {
+    BorrowFlag borrow{0};
+    Board value;
+};
+
+struct mirelo_generator {
+    BorrowFlag borrow{0};
+    MoveGenerator value;
+};
+
+static_assert(MIRELO_FEN_CAPACITY == FEN_CAPACITY);
+static_assert(MIRELO_PLANES_SIZE == std::tuple_size_v<Planes>);
+static_assert(MIRELO_MAX_MOVES == std::extent_v<decltype(MoveList::moves)>);
+static_assert(sizeof(mirelo_out::text) == FEN_CAPACITY && sizeof(mirelo_out::planes) == sizeof(Planes) &&
+              std::extent_v<decltype(mirelo_out::moves)> == MIRELO_MAX_MOVES);
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// The error of the calling thread.
+
+struct LastError {
+    std::string text;
+    const char* file = "";
+    unsigned line = 0;
+};
+
+thread_local LastError last_error;
+
+int set_error(int status, std::string_view text, const char* file = "", unsigned line = 0) noexcept {
+    try {
+        last_error.text.assign(text);
+    } catch (...) {
+        last_error.text.clear();  // no room for the text: the caller still gets the status
+    }
+    last_error.file = file;
+    last_error.line = line;
+    return status;
+}
+
+// ---------------------------------------------------------------------------
+// Borrows.
+
+int take(BorrowFlag& flag, bool exclusive) noexcept {
+    std::uintptr_t current = flag.load(std::memory_order_relaxed);
+    if (exclusive) {
+        if (current != 0 || !flag.compare_exchange_strong(current, EXCLUSIVE, std::memory_order_acquire))
+            return MIRELO_BORROWED;
+        return MIRELO_OK;
+    }
+    do {
+        // One below all-ones at most: n shared borrows never look exclusive.
+        if (current >= EXCLUSIVE - 1) return MIRELO_MUTABLY_BORROWED;
+    } while (!flag.compare_exchange_weak(current, current + 1, std::memory_order_acquire));
+    return MIRELO_OK;
+}
+
+void release(BorrowFlag& flag, bool exclusive) noexcept {
+    if (exclusive)
+        flag.store(0, std::memory_order_release);
+    else
+        flag.fetch_sub(1, std::memory_order_release);
+}
+
+class Borrow {
+public:
+    Borrow(BorrowFlag& flag, bool exclusive) noexcept : flag_(flag), exclusive_(exclusive) {
+        status_ = take(flag, exclusive);
+    }
+    ~Borrow() {
+        if (status_ == MIRELO_OK) release(flag_, exclusive_);
+    }
+    Borrow(const Borrow&) = delete;
+    Borrow& operator=(const Borrow&) = delete;
+    int status() const { return status_; }
+
+private:
+    BorrowFlag& flag_;
+    bool exclusive_;
+    int status_;
+};
+
+constexpr bool SHARED = false, EXCLUSIVE_ACCESS = true;
+
+// ---------------------------------------------------------------------------
+// The guard: runs body, which returns a status, and turns every failure
+// into one.
+
+template <typename Body>
+int guarded(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const Failure& failure) {
+        const std::string& message = failure.message();
+        return set_error(MIRELO_FAILURE, message.empty() ? std::string_view(MIRELO_GENERIC_FAILURE) : message,
+                         failure.where().file_name(), failure.where().line());
+    } catch (const std::bad_alloc&) {
+        return set_error(MIRELO_NO_MEMORY, "");
+    } catch (const std::exception& error) {
+        const char* what = error.what();
+        return set_error(MIRELO_FAILURE, *what ? what : MIRELO_GENERIC_FAILURE, "<unknown>", 0);
+    } catch (...) {
+        return set_error(MIRELO_FAILURE, MIRELO_GENERIC_FAILURE, "<unknown>", 0);
+    }
+}
+
+// The same with a borrow of one object taken around the body.
+template <typename Object, typename Body>
+int with_borrow(Object* object, bool exclusive, Body&& body) noexcept {
+    Borrow borrow(object->borrow, exclusive);
+    if (borrow.status() != MIRELO_OK) return borrow.status();
+    return guarded([&] { return body(object->value); });
+}
+
+int error_text(const std::string& text) { return set_error(MIRELO_ERROR, text); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Boards
+
+int mirelo_board_new(const char* fen, size_t length, mirelo_out* out) {
+    return guarded([&] {
+        auto made = Board::from_fen(std::string_view(fen, length));
+        if (!made) return error_text(made.error());
+        out->board = new mirelo_board{.value = std::move(*made)};
+        return int{MIRELO_OK};
+    });
+}
+
+int mirelo_board_copy(mirelo_board* board, mirelo_out* out) {
+    return with_borrow(board, SHARED, [&](const Board& value) {
+        out->board = new mirelo_board{.value = value};
+        return int{MIRELO_OK};
+    });
+}
+
+void mirelo_board_free(mirelo_board* board) { delete board; }
+
+int mirelo_board_fen(mirelo_board* board, mirelo_out* out) {
+    return with_borrow(board, SHARED, [&](const Board& value) {
+        out->length = value.write_fen(out->text);
+        return int{MIRELO_OK};
+    });
+}
+
+int mirelo_board_turn(mirelo_board* board, mirelo_out* out) {
+    return with_borrow(board, SHARED, [&](const Board& value) {
+        out->length = value.to_move() ? 1 : 0;
+        return int{MIRELO_OK};
+    });
+}
+
+int mirelo_board_planes(mirelo_board* board, mirelo_out* out) {
+    return with_borrow(board, SHARED, [&](const Board& value) {
+        Planes planes;
+        expand_planes(value.pieces, planes);
+        std::memcpy(out->planes, planes.data(), planes.size());
+        return int{MIRELO_OK};
+    });
+}
+
+int mirelo_board_push(mirelo_board* board, const char* text, size_t length, mirelo_out* out) {
+    return with_borrow(board, EXCLUSIVE_ACCESS, [&](Board& value) {
+        const auto move = ChessMove::from_str(std::string_view(text, length));
+        if (!move) return error_text(move.error());
+        if (auto made = value.push(*move); !made) return error_text(made.error());
+        out->moves[0] = move->data;
+        out->length = 1;
+        return int{MIRELO_OK};
+    });
+}
+
+int mirelo_board_push_code(mirelo_board* board, uint16_t code) {
+    return with_borrow(board, EXCLUSIVE_ACCESS, [&](Board& value) {
+        if (auto made = value.push(ChessMove{code}); !made) return error_text(made.error());
+        return int{MIRELO_OK};
+    });
+}
+
+int mirelo_board_pop(mirelo_board* board) {
+    return with_borrow(board, EXCLUSIVE_ACCESS, [](Board& value) {
+        value.pop_move();
+        return int{MIRELO_OK};
+    });
+}
+
+int mirelo_board_reflect(mirelo_board* board) {
+    return with_borrow(board, EXCLUSIVE_ACCESS, [](Board& value) {
+        value.reflect();
+        return int{MIRELO_OK};
+    });
+}
+
+int mirelo_board_borrow(mirelo_board* board, int exclusive) { return take(board->borrow, exclusive != 0); }
+
+void mirelo_board_release(mirelo_board* board, int exclusive) { release(board->borrow, exclusive != 0); }
+
+int mirelo_planes_from_fen(const char* fen, size_t length, mirelo_out* out) {
+    return guarded([&] {
+        Planes planes;
+        expand_planes(pieces_from_fen(std::string_view(fen, length)), planes);
+        std::memcpy(out->planes, planes.data(), planes.size());
+        return int{MIRELO_OK};
+    });
+}
+
+int mirelo_move_text(uint16_t code, mirelo_out* out) {
+    return guarded([&] {
+        out->length = ChessMove{code}.write(out->text);
+        return int{MIRELO_OK};
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Generators
+
+int mirelo_generator_new(mirelo_out* out) {
+    return guarded([&] {
+        out->generator = new mirelo_generator;
+        return int{MIRELO_OK};
+    });
+}
+
+void mirelo_generator_free(mirelo_generator* generator) { delete generator; }
+
+int mirelo_generator_moves(mirelo_generator* generator, mirelo_board* board, mirelo_out* out) {
+    return with_borrow(generator, SHARED, [&](const MoveGenerator& tables) {
+        return with_borrow(board, EXCLUSIVE_ACCESS, [&](Board& value) {
+            MoveList list;
+            tables.moves(value, list);
+            for (std::size_t i = 0; i < list.size; ++i) out->moves[i] = list.moves[i].data;
+            out->length = list.size;
+            return int{MIRELO_OK};
+        });
+    });
+}
+
+int mirelo_generator_borrow(mirelo_generator* generator, int exclusive) {
+    return take(generator->borrow, exclusive != 0);
+}
+
+void mirelo_generator_release(mirelo_generator* generator, int exclusive) {
+    release(generator->borrow, exclusive != 0);
+}
+
+// A board built from FEN also holds its two Zobrist tables (790 entries of
+// 8 and 2 bytes); a generator, its attack tables (4 MiB).
+size_t mirelo_board_size(void) { return sizeof(mirelo_board) + 790 * 10; }
+
+size_t mirelo_generator_size(void) { return sizeof(mirelo_generator) + (std::size_t{4} << 20); }
+
+const char* mirelo_default_fen(void) { return DEFAULT_FEN.data(); }
+
+const char* mirelo_panic_doc(void) { return MIRELO_PANIC_DOC; }
+
+// ---------------------------------------------------------------------------
+// The last error
+
+const char* mirelo_error_text(void) { return last_error.text.c_str(); }
+
+size_t mirelo_error_length(void) { return last_error.text.size(); }
+
+const char* mirelo_error_file(void) { return last_error.file; }
+
+unsigned mirelo_error_line(void) { return last_error.line; }
