@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <vector>
 
 #include "failure.h"
 
@@ -42,6 +43,24 @@ void write_planes(const Pieces& pieces, PlaneElement element, void* out) {
         case PlaneElement::half: return spread<std::uint16_t, HALF_ONE>(pieces, bytes);
         case PlaneElement::single: return spread<float, 1.0f>(pieces, bytes);
     }
+}
+
+std::optional<FenFailure> write_fen_planes(std::span<const std::string_view> texts, PlaneElement element,
+                                           void* out) {
+    std::vector<Pieces> placements(texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        try {
+            placements[i] = pieces_from_fen(texts[i]);
+        } catch (const Failure& failure) {
+            return FenFailure{i, failure.message()};
+        }
+    }
+    auto* bytes = static_cast<unsigned char*>(out);
+    for (const Pieces& pieces : placements) {
+        write_planes(pieces, element, bytes);
+        bytes += plane_bytes(element);
+    }
+    return std::nullopt;
 }
 
 // ---------------------------------------------------------------------------

@@ -22,6 +22,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <string>
 #include <string_view>
 
 #include "board.h"
@@ -53,6 +55,18 @@ constexpr std::size_t plane_bytes(PlaneElement element) { return PLANE_FLAGS * e
 // Writes the planes of pieces into out, plane_bytes(element) bytes, element
 // 64 * piece + square. out needs no particular alignment.
 void write_planes(const Pieces& pieces, PlaneElement element, void* out);
+
+// A text of a batch that the FEN reader refused: its index and the failure.
+struct FenFailure {
+    std::size_t index;
+    std::string message;
+};
+
+// Writes the planes of the placement fields of the texts one after the other
+// into out (texts.size() * plane_bytes(element) bytes). Every text is read
+// before anything is written: with a refused text nothing is.
+std::optional<FenFailure> write_fen_planes(std::span<const std::string_view> texts, PlaneElement element,
+                                           void* out);
 
 // ---------------------------------------------------------------------------
 // Move indices

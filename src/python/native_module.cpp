@@ -126,29 +126,22 @@ PyObject* planes_batch(PyObject* const* bound) {
 constexpr const char* PLANES_FROM_FENS_PARAMS[] = {"fens", "out", "element"};
 constexpr Signature PLANES_FROM_FENS_SIGNATURE{"planes_from_fens()", PLANES_FROM_FENS_PARAMS, 3, 3};
 
-// The placement of one text; ValueError naming the item for a text that the
-// FEN reader refuses.
-Pieces placement(PyObject* fen, std::size_t i) {
-    const std::string name = item_name("fens", i);
-    const std::string_view text = text_argument(fen, name.c_str());
-    try {
-        return pieces_from_fen(text);
-    } catch (const Failure& failure) {
-        PyErr_Format(PyExc_ValueError, "%s %R: %s", name.c_str(), fen, failure.message().c_str());
-        throw_python_error();
-    }
-}
-
 PyObject* planes_from_fens(PyObject* const* bound) {
     const PlaneElement element = element_argument(bound[2]);
     const WritableBuffer out(bound[1]);
     const Items fens(bound[0], "fens");
-    const std::size_t stride = plane_bytes(element);
-    unsigned char* data = out.data(stride * fens.size());
-    // Every text is read before anything is written.
-    std::vector<Pieces> placements(fens.size());
-    for (std::size_t i = 0; i < fens.size(); ++i) placements[i] = placement(fens[i], i);
-    for (std::size_t i = 0; i < fens.size(); ++i) write_planes(placements[i], element, data + i * stride);
+    unsigned char* data = out.data(plane_bytes(element) * fens.size());
+    std::vector<std::string_view> texts(fens.size());
+    for (std::size_t i = 0; i < fens.size(); ++i) {
+        // The item's name is only written out for an error.
+        texts[i] = PyUnicode_Check(fens[i]) ? text_argument(fens[i], "fens")
+                                            : text_argument(fens[i], item_name("fens", i).c_str());
+    }
+    if (const auto failure = write_fen_planes(texts, element, data)) {
+        PyErr_Format(PyExc_ValueError, "fens[%zu] %R: %s", failure->index, fens[failure->index],
+                     failure->message.c_str());
+        throw_python_error();
+    }
     return none();
 }
 
