@@ -319,6 +319,44 @@ def test_native_half_refuses_bad_buffers():
         _native.planes_batch(iter([board]), bytearray(768), 0)
 
 
+@pytest.mark.skipif(platform.python_implementation() != "CPython", reason="CPython's reference counts")
+def test_calls_keep_reference_counts(generator):
+    """Every object a call touches, failing calls included, has the same
+    reference count after thousands of calls: no buffer, item or result
+    is kept."""
+    from mirelo_chess import _native
+    board = Board(KIWIPETE)
+    fen = KIWIPETE + " "  # a text of its own
+    out = np.zeros((2, 12, 8, 8), np.float32)
+    masks = np.zeros((2, MOVE_INDEX_SIZE), bool)
+    boards = [board, board]
+    watched = (board, fen, out, masks, boards, generator, Board, np.float32)
+
+    def calls():
+        planes(board, out=out[0])
+        planes_batch(boards, out=out)
+        planes_from_fens([fen, fen], out=out)
+        legal_indices(generator, board)
+        legal_mask_batch(generator, boards, out=masks)
+        move_text(move_index("e7e8q"))
+        for call, args in ((planes_from_fens, ([fen, "x"], out)), (planes_batch, ([board, fen], out)),
+                           (_native.planes, (board, out, 0)), (_native.legal_mask, (generator, board, out)),
+                           (_native.planes_batch, ([board, generator], out, 2)), (move_text, (-1,)),
+                           (move_index, (fen,)), (legal_mask, (generator, fen))):
+            try:
+                call(*args)
+            except (TypeError, ValueError):
+                pass
+            else:
+                raise AssertionError(f"{call.__name__}{args!r} did not fail")
+
+    calls()
+    before = [sys.getrefcount(o) for o in watched]
+    for _ in range(2000):
+        calls()
+    assert [sys.getrefcount(o) for o in watched] == before
+
+
 # ---------------------------------------------------------------- README
 
 
