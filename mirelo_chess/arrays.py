@@ -72,10 +72,10 @@ _native_planes = _native.planes
 _native_legal_mask = _native.legal_mask
 _native_legal_indices = _native.legal_indices
 
-# The element kind the native writer uses for each plane dtype (one byte,
-# binary16 or binary32) and the dtype itself, looked up by dtype or by
-# scalar type.
+
 def _plane_dtypes() -> dict[Any, tuple[int, np.dtype[Any]]]:
+    """For each plane dtype, looked up by dtype or by scalar type: the element
+    kind the native writer uses (one byte, binary16, binary32) and the dtype."""
     table: dict[Any, tuple[int, np.dtype[Any]]] = {}
     for kind, scalar in ((0, np.bool_), (0, np.uint8), (1, np.float16), (2, np.float32)):
         table[scalar] = table[np.dtype(scalar)] = (kind, np.dtype(scalar))
@@ -127,8 +127,12 @@ def _plane_target(out: object, dtype: npt.DTypeLike, shape: tuple[int, ...]) -> 
     return array, _PLANE_DTYPES[array.dtype][0]
 
 
-def _as_list(items: Iterable[Any]) -> list[Any] | tuple[Any, ...]:
-    return items if isinstance(items, (list, tuple)) else list(items)
+def _as_list(items: Iterable[Any], name: str) -> list[Any] | tuple[Any, ...]:
+    if isinstance(items, (list, tuple)):
+        return items
+    if isinstance(items, (str, bytes)):  # one text is no batch of texts
+        raise TypeError(f"{name} must be an iterable of items, not {type(items).__name__}")
+    return list(items)
 
 
 def planes(board: Board, out: npt.NDArray[Any] | None = None, dtype: npt.DTypeLike = np.uint8) -> npt.NDArray[Any]:
@@ -155,7 +159,7 @@ def planes_batch(
     ``boards`` is any iterable of ``Board``; an item that is not a ``Board``
     raises ``TypeError`` naming its index before anything is written.
     """
-    items = _as_list(boards)
+    items = _as_list(boards, "boards")
     target, kind = _plane_target(out, dtype, (len(items), *_PLANE_SHAPE))
     _native.planes_batch(items, target, kind)
     return target
@@ -172,7 +176,7 @@ def planes_from_fens(
     digit or "/", an empty text) this raises ``ValueError`` naming the index
     and quoting the text, before anything is written.
     """
-    items = _as_list(fens)
+    items = _as_list(fens, "fens")
     target, kind = _plane_target(out, dtype, (len(items), *_PLANE_SHAPE))
     _native.planes_from_fens(items, target, kind)
     return target
@@ -224,9 +228,16 @@ def legal_mask(
 def legal_mask_batch(
     generator: MoveGenerator, boards: Iterable[Board], out: npt.NDArray[np.bool_] | None = None
 ) -> npt.NDArray[np.bool_]:
-    """The legal masks of many boards, a ``bool`` array ``(N, MOVE_INDEX_SIZE)``."""
-    items = _as_list(boards)
+    """The legal masks of many boards, a ``bool`` array ``(N, MOVE_INDEX_SIZE)``.
+
+    An item that is not a ``Board`` raises ``TypeError`` naming its index
+    before anything is written; the boards are unchanged afterwards.
+    """
+    items = _as_list(boards, "boards")
     shape = (len(items), MOVE_INDEX_SIZE)
-    target: npt.NDArray[np.bool_] = _empty(shape, _BOOL) if out is None else _checked_out(out, shape, _MASK_DTYPES, "bool")
-    _native.legal_mask_batch(generator, items, target)
-    return target
+    if out is None:
+        out = _empty(shape, _BOOL)
+    else:
+        _checked_out(out, shape, _MASK_DTYPES, "bool")
+    _native.legal_mask_batch(generator, items, out)
+    return out

@@ -268,6 +268,8 @@ def test_batch_item_errors_name_the_index(generator):
         planes_from_fens([KIWIPETE, KIWIPETE, " "], out=out)
     with pytest.raises(ValueError, match=r"fens\[0\] ''"):
         planes_from_fens([""])
+    with pytest.raises(TypeError, match="fens must be an iterable of items, not str"):
+        planes_from_fens(KIWIPETE, out=out)
     assert (out == 7).all()
 
 
