@@ -4,7 +4,6 @@
 #include "mirelo_capi.h"
 
 #include <atomic>
-#include <cstring>
 #include <iterator>
 #include <new>
 #include <string>
@@ -182,9 +181,7 @@ int mirelo_board_turn(mirelo_board* board, mirelo_out* out) {
 
 int mirelo_board_planes(mirelo_board* board, mirelo_out* out) {
     return with_borrow(board, SHARED, [&](const Board& value) {
-        Planes planes;
-        expand_planes(value.pieces, planes);
-        std::memcpy(out->planes, planes.data(), planes.size());
+        write_planes(value.pieces, PlaneElement::byte, out->planes);
         return int{MIRELO_OK};
     });
 }
@@ -227,9 +224,7 @@ void mirelo_board_release(mirelo_board* board, int exclusive) { release(board->b
 
 int mirelo_planes_from_fen(const char* fen, size_t length, mirelo_out* out) {
     return guarded([&] {
-        Planes planes;
-        expand_planes(pieces_from_fen(std::string_view(fen, length)), planes);
-        std::memcpy(out->planes, planes.data(), planes.size());
+        write_planes(pieces_from_fen(std::string_view(fen, length)), PlaneElement::byte, out->planes);
         return int{MIRELO_OK};
     });
 }
