@@ -446,7 +446,10 @@ class Program:
             moves = generator(board)
             indices = arrays.legal_indices(generator, board).tolist()
             mask = arrays.legal_mask(generator, board)
-            if indices != [arrays.move_index(m) for m in moves] or sorted(indices) != np.flatnonzero(mask).tolist():
+            # A typed en-passant square that holds a piece gives the capture
+            # twice, as a plain capture and as en passant: one index.
+            marked = np.flatnonzero(mask).tolist()
+            if indices != [arrays.move_index(m) for m in moves] or sorted(set(indices)) != marked:
                 raise AssertionError("legal indices or mask differ from the generator")
             masks = arrays.legal_mask_batch(generator, [s.board for s in self.slots])
             if (masks[self.slots.index(self.slot_of(board))] != mask).any():
