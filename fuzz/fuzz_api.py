@@ -15,7 +15,11 @@ step checks:
 - the history behaves like a stack of FEN texts: push followed by pop gives
   back the FEN before the push, at any depth; reflect and a new board empty it;
 - reading operations (fen, turn, bitboard, copy, generating moves) change
-  nothing; every generated move can be pushed and popped.
+  nothing; every generated move can be pushed and popped;
+- with NumPy installed, mirelo_chess.arrays agrees with bitboard(),
+  bitboard_from_fen and the generator, maps move texts and indices both ways,
+  names the bad item of a batch, writes nothing when it refuses a call, and
+  its native half refuses buffers of the wrong size or kind.
 
 Run:  python fuzz/fuzz_api.py [libFuzzer options] [corpus directories]
 e.g.  python fuzz/fuzz_api.py -max_total_time=60 -close_fd_mask=2 corpus/
@@ -33,6 +37,13 @@ import atheris
 import mirelo_chess
 from mirelo_chess import game
 from mirelo_chess._perft import POSITIONS
+
+try:
+    import numpy as np
+
+    from mirelo_chess import _native, arrays
+except ImportError:  # the arrays operations are skipped
+    np = None
 
 Board = mirelo_chess.Board
 MoveGenerator = mirelo_chess.MoveGenerator
@@ -54,7 +65,8 @@ assert PanicException.__name__ == "PanicException"
 assert PanicException.__module__ == "pyo3_runtime"
 assert not issubclass(PanicException, Exception)
 
-ALLOWED = (ValueError, TypeError, RuntimeError, UnicodeEncodeError, PanicException)
+# BufferError: a read-only buffer handed to the native half of the arrays.
+ALLOWED = (ValueError, TypeError, RuntimeError, UnicodeEncodeError, BufferError, PanicException)
 BORROW_MESSAGES = ("Already borrowed", "Already mutably borrowed")
 OUTCOMES = (None, "checkmate", "stalemate", "insufficient_material", "fivefold_repetition")
 
@@ -124,7 +136,9 @@ def classify(e):
         return first
     if type(e) is RuntimeError:
         return first + 1
-    return first + 2
+    if type(e) is BufferError:
+        return first + 2
+    return first + 3
 
 
 def history_depth(board):
@@ -346,6 +360,9 @@ class Program:
                 self.generators.append(MoveGenerator())
             elif self.fdp.ConsumeBool():
                 self.generators.pop()
+        elif op == 18:
+            if np is not None:
+                self.arrays(board, before_fen)
         elif op == 16:
             # The same board as receiver and argument of several calls in a row.
             other = self.pick(self.slots)
@@ -372,6 +389,113 @@ class Program:
                 raise AssertionError("divide's root moves differ from the generator's")
         else:
             self.slots = self.slots[:1] if self.fdp.ConsumeBool() else self.slots
+
+    # -- arrays -----------------------------------------------------------
+
+    DTYPES = ("bool", "uint8", "float16", "float32", "int64", "float64", ">f4", "no type")
+    GOOD_DTYPES = DTYPES[:4]
+
+    def arrays(self, board, before_fen):
+        which = self.fdp.ConsumeIntInRange(0, 6)
+        if which == 0:
+            dtype = self.pick(self.DTYPES)
+            try:
+                a = arrays.planes(board, dtype=dtype)
+            except TypeError:
+                if dtype in self.GOOD_DTYPES:
+                    raise AssertionError(f"planes refused dtype {dtype}") from None
+                raise
+            if (a != np.array(board.bitboard()).reshape(12, 8, 8)).any():
+                raise AssertionError("planes() differs from bitboard()")
+        elif which == 1:
+            boards = [s.board for s in self.slots]
+            bad = self.fdp.ConsumeBool()
+            if bad:
+                boards.insert(self.fdp.ConsumeIntInRange(0, len(boards)), self.wrong_value())
+            rows = len(boards) + self.fdp.ConsumeIntInRange(-1, 1) * self.fdp.ConsumeBool()
+            out = np.full((max(rows, 0), 12, 8, 8), 7, dtype=self.pick(self.GOOD_DTYPES))
+            before = out.copy()
+            try:
+                arrays.planes_batch(boards, out=out)
+            except BaseException:  # noqa: BLE001
+                if (out != before).any():
+                    raise AssertionError("a refused planes_batch wrote into out") from None
+                raise
+            expected = np.array([b.bitboard() for b in boards]).reshape(-1, 12, 8, 8)
+            if any(type(b) is not Board for b in boards) or (out != expected).any():
+                raise AssertionError("planes_batch took a wrong item or differs from bitboard()")
+        elif which == 2:
+            texts = [self.fen_text() for _ in range(self.fdp.ConsumeIntInRange(0, 4))]
+            expected = []
+            first_bad = None
+            for i, text in enumerate(texts):
+                try:
+                    expected.append(Board.bitboard_from_fen(text))
+                except BaseException as e:  # noqa: BLE001
+                    if type(e) is not PanicException:
+                        raise
+                    first_bad = i if first_bad is None else first_bad
+            try:
+                result = arrays.planes_from_fens(texts)
+            except ValueError as e:
+                if first_bad is None or not str(e).startswith(f"fens[{first_bad}] "):
+                    raise AssertionError(f"planes_from_fens raised {e!r}, first bad text {first_bad}") from e
+                raise
+            if first_bad is not None or (result != np.array(expected, dtype=bool).reshape(-1, 12, 8, 8)).any():
+                raise AssertionError("planes_from_fens differs from bitboard_from_fen")
+        elif which == 3:
+            text = self.move_text()
+            try:
+                index = arrays.move_index(text)
+            except ValueError:
+                index = None
+            if index is not None and arrays.move_text(index) != text:
+                raise AssertionError(f"move_text(move_index({text!r})) differs")
+            number = self.fdp.ConsumeIntInRange(-2, arrays.MOVE_INDEX_SIZE + 1)
+            try:
+                text = arrays.move_text(number)
+            except ValueError:
+                return
+            if arrays.move_index(text) != number:
+                raise AssertionError(f"move_index(move_text({number})) differs")
+        elif which == 4:
+            generator = self.pick(self.generators)
+            moves = generator(board)
+            indices = arrays.legal_indices(generator, board).tolist()
+            mask = arrays.legal_mask(generator, board)
+            # A typed en-passant square that holds a piece gives the capture
+            # twice, as a plain capture and as en passant: one index.
+            marked = np.flatnonzero(mask).tolist()
+            if indices != [arrays.move_index(m) for m in moves] or sorted(set(indices)) != marked:
+                raise AssertionError("legal indices or mask differ from the generator")
+            masks = arrays.legal_mask_batch(generator, [s.board for s in self.slots])
+            if (masks[self.slots.index(self.slot_of(board))] != mask).any():
+                raise AssertionError("legal_mask_batch differs from legal_mask")
+            if board.fen() != before_fen:
+                raise AssertionError("the legal masks changed the board")
+        elif which == 5:
+            # The native half, called directly with any buffer and element kind.
+            buffer = bytearray(self.fdp.ConsumeIntInRange(0, 3200))
+            element = self.fdp.ConsumeIntInRange(-1, 3)
+            call = self.fdp.ConsumeIntInRange(0, 3)
+            if call == 0:
+                _native.planes(board, buffer, element)
+            elif call == 1:
+                _native.planes_from_fens([self.fen_text()], buffer, element)
+            elif call == 2:
+                _native.legal_mask(self.pick(self.generators), board, buffer)
+            else:
+                _native.planes_batch((board, board), bytes(len(buffer)), element)
+            if len(buffer) not in (768, 1536, 3072, 4864):
+                raise AssertionError(f"a native call wrote into a buffer of {len(buffer)} bytes")
+        else:
+            out = np.zeros(arrays.MOVE_INDEX_SIZE, dtype=bool)
+            out.flags.writeable = False
+            arrays.legal_mask(self.pick(self.generators), board, out=out)
+            raise AssertionError("legal_mask wrote into a read-only array")
+
+    def slot_of(self, board):
+        return next(s for s in self.slots if s.board is board)
 
     def replace(self, old, new):
         i = self.slots.index(old)
@@ -461,7 +585,7 @@ def test_one_input(data):
 
 def main():
     global classify
-    for name in ("run", "step", "push_checked", "wrong_types", "reentrant", "move_text", "fen_text"):
+    for name in ("run", "step", "push_checked", "wrong_types", "reentrant", "move_text", "fen_text", "arrays"):
         setattr(Program, name, atheris.instrument_func(getattr(Program, name)))
     classify = atheris.instrument_func(classify)
     atheris.Setup(sys.argv, test_one_input)

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "board.h"
+#include "encoding.h"
 #include "failure.h"
 #include "fuzz_common.h"
 #include "zobrist.h"
@@ -203,7 +204,7 @@ std::pair<std::array<Bitboard, 12>, std::uint64_t> normalised(const std::array<B
 void check_planes(const std::array<Bitboard, 12>& pieces) {
     mirelo::Planes planes;
     planes.fill(0xAA);
-    mirelo::expand_planes(pieces, planes);
+    mirelo::write_planes(pieces, mirelo::PlaneElement::byte, planes.data());
     for (std::size_t p = 0; p < 12; ++p)
         for (std::size_t s = 0; s < 64; ++s)
             FUZZ_CHECK(planes[p * 64 + s] == ((pieces[p] >> s) & 1), "plane " + std::to_string(p) + " square " +

@@ -39,13 +39,15 @@ PY_PERFT_NODES = 1_000_000
 PUSH_MOVE = "e2e4"
 HISTORY = ("e2e4", "e7e5", "g1f3", "b8c6", "f1b5", "a7a6")
 
-GROUPS = ("construct", "fen", "push", "generate", "perft", "bitboard", "copy", "movegen", "game")
+GROUPS = ("construct", "fen", "push", "generate", "perft", "bitboard", "copy", "movegen", "game", "arrays")
 
 PYPY = platform.python_implementation() == "PyPy"
 
 # PyPy compiles a loop once it has run a while: every job first runs untimed
 # for this long, so that both sides are measured with warm JIT code.
 WARM_UP_SECONDS = 0.3 if PYPY else 0.0
+
+BATCH = 1024  # boards or texts per batch call of the arrays rows
 
 
 # --------------------------------------------------------------------------
@@ -313,6 +315,27 @@ def _import_chess():
     return chess
 
 
+def _import_numpy():
+    try:
+        import numpy
+    except ImportError:
+        return None
+    return numpy
+
+
+def _chess_numpy_planes(chess, np):
+    """python-chess's fastest NumPy idiom for the (12, 8, 8) planes: the
+    twelve piece masks into a uint64 array, unpacked bit by bit."""
+    order = [(pt, c) for c in (chess.WHITE, chess.BLACK) for pt in chess.PIECE_TYPES]
+    little = np.dtype("<u8")  # byte k of a word holds squares 8k..8k+7
+
+    def planes(board):
+        words = np.array([board.pieces_mask(pt, c) for pt, c in order], dtype=little)
+        return np.unpackbits(words.view(np.uint8), bitorder="little").reshape(12, 8, 8)
+
+    return planes
+
+
 def _import_floor():
     try:
         return importlib.import_module("_mirelo_floor")
@@ -536,6 +559,77 @@ def run(floor=None, quick=False, only=None, chess_module=None, use_chess=True, l
         rows.append(Row("outcome(generator, board)", t, "generator(board)", tb, "floor",
                         note="100-ply history", error=error))
 
+    # 8. NumPy arrays for neural networks
+    if "arrays" in groups:
+        rows += _array_rows(mc, chess, timer, say)
+
+    return rows
+
+
+def _array_rows(mc, chess, timer, say):
+    from mirelo_chess._perft import BENCHMARK_POSITIONS
+    np = _import_numpy()
+    if np is None:
+        return [Row("mirelo_chess.arrays", None, error=None, note="NumPy not installed: rows skipped")]
+    from mirelo_chess import arrays
+
+    rows = []
+    fen = next(p.fen for p in BENCHMARK_POSITIONS if p.name == "kiwipete")
+    board = mc.Board(fen)
+    ns = {"a": arrays, "b": board, "np": np}
+    expected = np.array(board.bitboard(), dtype=np.uint8).reshape(12, 8, 8)
+    error = None if (arrays.planes(board) == expected).all() else "planes(board) differs from bitboard()"
+    idiom = _chess_numpy_planes(chess, np) if chess else None
+    cb = chess.Board(fen) if chess else None
+    if idiom is not None and not (idiom(cb) == expected).all():
+        error = "the python-chess idiom differs from bitboard()"
+
+    say("arrays: planes(board)")
+    t, tb, told = timer.compare(
+        Job("p(b)", "p = a.planes", ns, unroll=4),
+        Job("f(b)", "pass", {"f": idiom, "b": cb}, unroll=2) if chess else None,
+        Job("np.array(bb(), dtype=f32).reshape(12, 8, 8)", "bb = b.bitboard; f32 = np.float32", ns, unroll=2))
+    if chess:
+        rows.append(Row("planes(board) uint8", t, "chess idiom: pieces_mask+unpackbits", tb, "faster",
+                        error=error))
+    rows.append(Row("planes(board) uint8 vs README idiom", t, "np.array(bitboard()) float32", told, "faster",
+                    error=error))
+
+    say(f"arrays: planes_batch of {BATCH} boards, float32")
+    boards = [mc.Board(p.fen) for p in BENCHMARK_POSITIONS] * (BATCH // len(BENCHMARK_POSITIONS) + 1)
+    boards = boards[:BATCH]
+    batch = arrays.planes_batch(boards, dtype=np.float32)
+    batch_error = None
+    if not all((batch[i] == np.array(b.bitboard()).reshape(12, 8, 8)).all() for i, b in enumerate(boards)):
+        batch_error = "planes_batch differs from bitboard()"
+    t = timer.compare(Job("pb(bs, dtype=f32)", "pb = a.planes_batch; f32 = np.float32",
+                          {"a": arrays, "bs": boards, "np": np}, per=BATCH))[0]
+    rows.append(Row(f"planes_batch({BATCH}) float32, per board", t, "chess idiom: pieces_mask+unpackbits", tb,
+                    "faster", error=batch_error) if chess else Row("planes_batch", t, error=batch_error))
+
+    say(f"arrays: planes_from_fens of {BATCH} texts")
+    texts = [p.fen for p in BENCHMARK_POSITIONS] * (BATCH // len(BENCHMARK_POSITIONS) + 1)
+    texts = texts[:BATCH]
+    fens_error = None if (arrays.planes_from_fens(texts) == arrays.planes_batch(boards)).all() else \
+        "planes_from_fens differs from planes_batch"
+    t, tb = timer.compare(
+        Job("pf(ts)", "pf = a.planes_from_fens", {"a": arrays, "ts": texts}, per=BATCH),
+        Job("for t in ts: f(B(t))", "B = chess.Board", {"f": idiom, "ts": texts, "chess": chess}, per=BATCH)
+        if chess else None)
+    rows.append(Row(f"planes_from_fens({BATCH}), per text", t, "chess.Board(fen) + idiom", tb, "faster",
+                    error=fens_error) if chess else Row("planes_from_fens", t, error=fens_error))
+
+    generator = mc.MoveGenerator()
+    for pname, pfen in ((p.name, p.fen) for p in BENCHMARK_POSITIONS):
+        say(f"arrays: legal_mask {pname}")
+        b = mc.Board(pfen)
+        mask = arrays.legal_mask(generator, b)
+        mask_error = None
+        if sorted(np.flatnonzero(mask).tolist()) != sorted(arrays.move_index(m) for m in generator(b)):
+            mask_error = "legal_mask differs from the generator's moves"
+        t, tg = timer.compare(Job("lm(g, b)", "lm = a.legal_mask", {"a": arrays, "g": generator, "b": b}, unroll=4),
+                              Job("g(b)", "pass", {"g": generator, "b": b}, unroll=4))
+        rows.append(Row(f"legal_mask {pname}", t, "generator(board)", tg, "floor", error=mask_error))
     return rows
 
 

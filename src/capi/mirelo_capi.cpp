@@ -11,8 +11,10 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 #include "board.h"
+#include "encoding.h"
 #include "failure.h"
 #include "game.h"
 #include "move_generator.h"
@@ -39,6 +41,8 @@ struct mirelo_generator {
 static_assert(MIRELO_FEN_CAPACITY == FEN_CAPACITY);
 static_assert(MIRELO_PLANES_SIZE == std::tuple_size_v<Planes> && std::extent_v<decltype(mirelo_out::marks)> == MIRELO_PLANES_SIZE);
 static_assert(MIRELO_MAX_MOVES == std::extent_v<decltype(MoveList::moves)>);
+static_assert(MIRELO_MAX_PERFT_DEPTH == MAX_PERFT_DEPTH);
+static_assert(MIRELO_MOVE_INDEX_SIZE == MOVE_INDEX_SIZE && MOVE_INDEX_SIZE <= 0xFFFF);
 static_assert(MIRELO_MAX_PERFT_DEPTH == MAX_PERFT_DEPTH);
 static_assert(sizeof(mirelo_out::text) == FEN_CAPACITY &&
               std::extent_v<decltype(mirelo_out::moves)> == MIRELO_MAX_MOVES);
@@ -294,6 +298,114 @@ int mirelo_generator_borrow(mirelo_generator* generator, int exclusive) {
 
 void mirelo_generator_release(mirelo_generator* generator, int exclusive) {
     release(generator->borrow, exclusive != 0);
+}
+
+// ---------------------------------------------------------------------------
+// Arrays
+
+namespace {
+
+int check_size(std::size_t size, std::size_t expected) {
+    if (size == expected) return MIRELO_OK;
+    return set_error(MIRELO_ERROR,
+                     "out has " + std::to_string(size) + " bytes, expected " + std::to_string(expected));
+}
+
+// The plane element kind of a code; MIRELO_ERROR for a code that names none.
+int plane_element(int code, PlaneElement& element) {
+    if (code < 0 || code > static_cast<int>(PlaneElement::single))
+        return set_error(MIRELO_ERROR, "no plane element kind " + std::to_string(code));
+    element = static_cast<PlaneElement>(code);
+    return MIRELO_OK;
+}
+
+// Takes and releases the borrow of every board, so that a batch refused
+// anywhere writes nothing.
+int probe(mirelo_board* const* boards, std::size_t count, bool exclusive) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const Borrow borrow(boards[i]->borrow, exclusive);
+        if (borrow.status() != MIRELO_OK) return borrow.status();
+    }
+    return MIRELO_OK;
+}
+
+}  // namespace
+
+int mirelo_write_planes(mirelo_board* const* boards, size_t count, int element, void* out, size_t size) {
+    return guarded([&] {
+        PlaneElement kind;
+        if (const int status = plane_element(element, kind)) return status;
+        const std::size_t stride = plane_bytes(kind);
+        if (const int status = check_size(size, count * stride)) return status;
+        if (const int status = probe(boards, count, SHARED)) return status;
+        auto* bytes = static_cast<unsigned char*>(out);
+        for (std::size_t i = 0; i < count; ++i) {
+            const Borrow borrow(boards[i]->borrow, SHARED);
+            if (borrow.status() != MIRELO_OK) return borrow.status();
+            write_planes(boards[i]->value.pieces, kind, bytes + i * stride);
+        }
+        return int{MIRELO_OK};
+    });
+}
+
+int mirelo_write_fen_planes(const char* texts, const size_t* ends, size_t count, int element, void* out,
+                            size_t size, size_t* failed) {
+    *failed = count;
+    return guarded([&] {
+        PlaneElement kind;
+        if (const int status = plane_element(element, kind)) return status;
+        if (const int status = check_size(size, count * plane_bytes(kind))) return status;
+        std::vector<std::string_view> views(count);
+        for (std::size_t i = 0, begin = 0; i < count; begin = ends[i++])
+            views[i] = std::string_view(texts + begin, ends[i] - begin);
+        if (const auto failure = write_fen_planes(views, kind, out)) {
+            *failed = failure->index;
+            return set_error(MIRELO_ERROR, failure->message);
+        }
+        return int{MIRELO_OK};
+    });
+}
+
+int mirelo_legal_masks(mirelo_generator* generator, mirelo_board* const* boards, size_t count, void* out,
+                       size_t size) {
+    return with_borrow(generator, SHARED, [&](const MoveGenerator& tables) {
+        if (const int status = check_size(size, count * MOVE_INDEX_SIZE)) return status;
+        if (const int status = probe(boards, count, EXCLUSIVE_ACCESS)) return status;
+        auto* bytes = static_cast<std::uint8_t*>(out);
+        MoveList moves;
+        for (std::size_t i = 0; i < count; ++i) {
+            const Borrow borrow(boards[i]->borrow, EXCLUSIVE_ACCESS);
+            if (borrow.status() != MIRELO_OK) return borrow.status();
+            tables.moves(boards[i]->value, moves);
+            write_move_mask(moves, bytes + i * MOVE_INDEX_SIZE);
+        }
+        return int{MIRELO_OK};
+    });
+}
+
+int mirelo_legal_indices(mirelo_generator* generator, mirelo_board* board, mirelo_out* out) {
+    return with_borrow(generator, SHARED, [&](const MoveGenerator& tables) {
+        return with_borrow(board, EXCLUSIVE_ACCESS, [&](Board& value) {
+            MoveList moves;
+            tables.moves(value, moves);
+            for (std::size_t i = 0; i < moves.size; ++i)
+                out->moves[i] = static_cast<std::uint16_t>(move_index(moves.moves[i]));
+            out->length = moves.size;
+            return int{MIRELO_OK};
+        });
+    });
+}
+
+int mirelo_move_index(const char* text, size_t length) {
+    const auto index = move_index(std::string_view(text, length));
+    return index ? static_cast<int>(*index) : -1;
+}
+
+int mirelo_index_move_text(size_t index, mirelo_out* out) {
+    return guarded([&] {
+        out->length = move_text(index, out->text);
+        return int{MIRELO_OK};
+    });
 }
 
 // ---------------------------------------------------------------------------

@@ -103,6 +103,26 @@ int mirelo_game_perft(mirelo_generator* generator, mirelo_board* board, int dept
 int mirelo_game_divide(mirelo_generator* generator, mirelo_board* board, int depth, uint64_t* counts,
                        mirelo_out* out);
 
+/* Arrays for neural networks. A plane element is 0 (one byte), 1 (IEEE
+ * binary16) or 2 (IEEE binary32); out is a caller's buffer of exactly size
+ * bytes: MIRELO_PLANES_SIZE elements per position, MIRELO_MOVE_INDEX_SIZE
+ * bytes per legal-move mask. A batch takes every borrow, or reads every
+ * text, before it writes anything; for a text the FEN reader refuses, the
+ * status is MIRELO_ERROR with *failed its index (count for other errors). */
+enum mirelo_array_sizes { MIRELO_MOVE_INDEX_SIZE = 4864 };
+int mirelo_write_planes(mirelo_board* const* boards, size_t count, int element, void* out, size_t size);
+int mirelo_write_fen_planes(const char* texts, const size_t* ends, size_t count, int element, void* out,
+                            size_t size, size_t* failed);   /* text i: texts[ends[i-1] .. ends[i]) */
+int mirelo_legal_masks(mirelo_generator* generator, mirelo_board* const* boards, size_t count, void* out,
+                       size_t size);
+/* The indices of the legal moves, in generation order, in out->moves. */
+int mirelo_legal_indices(mirelo_generator* generator, mirelo_board* board, mirelo_out* out);
+/* The index of a move text, or -1. */
+int mirelo_move_index(const char* text, size_t length);
+/* The move text of an index in out->text; out->length 0 when it stands for none. */
+int mirelo_index_move_text(size_t index, mirelo_out* out);
+
+
 /* The start position, and the documentation of the internal-failure exception. */
 const char* mirelo_default_fen(void);
 const char* mirelo_panic_doc(void);

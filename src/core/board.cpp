@@ -88,13 +88,6 @@ std::array<Bitboard, 12> pieces_from_fen(std::string_view fen) {
     return pieces_from_board_field(field);
 }
 
-void expand_planes(const std::array<Bitboard, 12>& pieces, Planes& out) {
-    for (std::size_t p = 0; p < 12; ++p) {
-        const Bitboard b = pieces[p];
-        for (std::size_t s = 0; s < 64; ++s) out[p * 64 + s] = static_cast<std::uint8_t>((b >> s) & 1);
-    }
-}
-
 std::expected<Board, std::string> Board::from_fen(std::string_view fen) {
     std::string_view fields[4];
     const std::size_t count = split_fields(fen, fields, 4);

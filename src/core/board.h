@@ -107,8 +107,6 @@ inline Bitboard delete_bit(Bitboard value, Square index) { return value & ~squar
 // failure.
 std::array<Bitboard, 12> pieces_from_fen(std::string_view fen);
 
-void expand_planes(const std::array<Bitboard, 12>& pieces, Planes& out);
-
 struct Board {
     Pieces pieces{};
     std::uint64_t info = 0;

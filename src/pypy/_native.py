@@ -23,15 +23,18 @@ the header); `borrowed(obj, exclusive)` holds it around Python code instead.
 `wrap_board(pointer, size)` makes a Board that owns a native board made in C
 (size: the native bytes it holds, as `mirelo_out.bytes` reports them).
 
-Functions for the submodules are added below.
+Below: the native half of mirelo_chess.arrays, with the functions, checks
+and messages of the module the C extension makes on CPython.
 """
 
 from inspect import Parameter as _Parameter
 from inspect import Signature as _Signature
+from array import array as _array
 from operator import index as _index
 
 from mirelo_chess._face import (  # noqa: F401 - the toolkit of the submodules
     Board,
+    _text,
     board_handle,
     borrowed,
     check,
@@ -144,3 +147,107 @@ def divide(generator, board, depth):
 for _function in (is_check, repetitions, zobrist_key):
     _function.__signature__ = _Signature([_Parameter("board", _Parameter.POSITIONAL_OR_KEYWORD)])
 del _function
+
+
+# ---------------------------------------------------------------- arrays
+
+MOVE_INDEX_SIZE = lib.MIRELO_MOVE_INDEX_SIZE
+
+
+def _writable(out):
+    """The memory of a writable, contiguous buffer, as a char array."""
+    return ffi.from_buffer(out, require_writable=True)
+
+
+def _items(sequence, param):
+    if not isinstance(sequence, (list, tuple)):
+        raise TypeError("%s must be a list or tuple" % param)
+    return sequence
+
+
+def _handles(boards):
+    """The handles of a list of Boards; TypeError naming the first item that is not one."""
+    return [board._h if type(board) is Board else board_handle(board, "boards[%d]" % i)
+            for i, board in enumerate(boards)]
+
+
+def planes(board, out, element):
+    kind = _index(element)
+    buffer = _writable(out)
+    handles = [board_handle(board, "board")]
+    check(lib.mirelo_write_planes(handles, 1, kind, buffer, len(buffer)))
+
+
+def planes_batch(boards, out, element):
+    kind = _index(element)
+    buffer = _writable(out)
+    handles = _handles(_items(boards, "boards"))
+    check(lib.mirelo_write_planes(handles, len(handles), kind, buffer, len(buffer)))
+
+
+def planes_from_fens(fens, out, element):
+    kind = _index(element)
+    buffer = _writable(out)
+    items = _items(fens, "fens")
+    encoded = []
+    ends = []
+    end = 0
+    for i, text in enumerate(items):
+        data = text.encode() if type(text) is str else _text(text, None, None, None, False, "fens[%d]" % i)
+        encoded.append(data)
+        end += len(data)
+        ends.append(end)
+    failed = ffi.new("size_t *")
+    status = lib.mirelo_write_fen_planes(b"".join(encoded), ends, len(items), kind, buffer, len(buffer), failed)
+    if status:
+        i = failed[0]
+        check(status, "fens[%d] %r: " % (i, items[i]) if i < len(items) else "")
+
+
+def move_index(text):
+    data = text.encode() if type(text) is str else _text(text, None, None, None, False, "text")
+    index = lib.mirelo_move_index(data, len(data))
+    if index < 0:
+        raise ValueError("%r is not a move text of the index layout" % (text,))
+    return index
+
+
+def move_text(index):
+    number = _index(index)
+    text = ""
+    if 0 <= number < MOVE_INDEX_SIZE:
+        out = take_out()
+        try:
+            check(lib.mirelo_index_move_text(number, out))
+            text = ffi.unpack(out.text, out.length).decode("ascii")
+        finally:
+            give_out(out)
+    if not text:
+        raise ValueError("%r is not the index of a move: indices are 0 to %d, not all used"
+                         % (index, MOVE_INDEX_SIZE - 1))
+    return text
+
+
+def legal_indices(generator, board):
+    generator_h = generator_handle(generator, "generator")
+    board_h = board_handle(board, "board")
+    out = take_out()
+    try:
+        check(lib.mirelo_legal_indices(generator_h, board_h, out))
+        return bytearray(_array("q", ffi.unpack(out.moves, out.length)))
+    finally:
+        give_out(out)
+
+
+def legal_mask(generator, board, out):
+    buffer = _writable(out)
+    generator_h = generator_handle(generator, "generator")
+    handles = [board_handle(board, "board")]
+    check(lib.mirelo_legal_masks(generator_h, handles, 1, buffer, len(buffer)))
+
+
+def legal_mask_batch(generator, boards, out):
+    buffer = _writable(out)
+    generator_h = generator_handle(generator, "generator")
+    handles = _handles(_items(boards, "boards"))
+    check(lib.mirelo_legal_masks(generator_h, handles, len(handles), buffer, len(buffer)))

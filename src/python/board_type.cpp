@@ -1,5 +1,6 @@
 // The Board class: a position read from FEN, with its moves, planes and copies.
 #include "boundary.h"
+#include "encoding.h"
 
 namespace mirelo::py {
 
@@ -38,7 +39,7 @@ PyObject* bitboard_from_fen(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
         PyObject* bound[1];
         bind(PLANES_SIGNATURE, args, nargs, kwnames, bound);
         Planes planes;
-        expand_planes(pieces_from_fen(text_argument(bound[0], "fen")), planes);
+        write_planes(pieces_from_fen(text_argument(bound[0], "fen")), PlaneElement::byte, planes.data());
         return new_planes_list(planes);
     });
 }
@@ -68,7 +69,7 @@ PyObject* pop(Board& board) {
 
 PyObject* bitboard(Board& board) {
     Planes planes;
-    expand_planes(board.pieces, planes);
+    write_planes(board.pieces, PlaneElement::byte, planes.data());
     return new_planes_list(planes);
 }
 

@@ -160,26 +160,24 @@ void bind(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out
 // name of the object's type, prefixed by "argument 'param': " when param is set.
 [[noreturn]] void raise_conversion_error(PyObject* value, const char* target, const char* param);
 
+// An argument as an instance of the value's class; TypeError naming the
+// parameter otherwise.
+template <typename Value>
+NativeObject<Value>* object_argument(PyObject* value, const char* param) {
+    if (value == nullptr || !PyObject_TypeCheck(value, type_object<Value>()))
+        raise_conversion_error(value, class_name<Value>(), param);
+    return reinterpret_cast<NativeObject<Value>*>(value);
+}
+
 // self as an instance of the value's class, or TypeError.
 template <typename Value>
 NativeObject<Value>* receiver(PyObject* self) {
-    if (self == nullptr || !PyObject_TypeCheck(self, type_object<Value>()))
-        raise_conversion_error(self, class_name<Value>(), nullptr);
-    return reinterpret_cast<NativeObject<Value>*>(self);
+    return object_argument<Value>(self, nullptr);
 }
 
 // The UTF-8 text of a str argument; TypeError naming the parameter otherwise.
 // The interpreter's own error for text that cannot be encoded passes through.
 std::string_view text_argument(PyObject* value, const char* param);
-
-// An argument of the value's class; TypeError naming the parameter otherwise.
-template <typename Value>
-NativeObject<Value>* native_argument(PyObject* value, const char* param) {
-    if (!PyObject_TypeCheck(value, type_object<Value>())) raise_conversion_error(value, class_name<Value>(), param);
-    return reinterpret_cast<NativeObject<Value>*>(value);
-}
-
-inline BoardObject* board_argument(PyObject* value, const char* param) { return native_argument<Board>(value, param); }
 
 // ---------------------------------------------------------------------------
 // Results.

@@ -4,6 +4,7 @@
 // core, convert the result.
 #include "boundary.h"
 #include "game.h"
+#include "native_module.h"
 
 namespace mirelo::py {
 
@@ -27,7 +28,7 @@ PyObject* board_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     return guarded([&] {
         PyObject* bound[1];
         bind(signature, args, nargs, kwnames, bound);
-        BoardObject* board = board_argument(bound[0], "board");
+        BoardObject* board = object_argument<Board>(bound[0], "board");
         Borrow borrow(board->borrow, Access::shared);
         return body(board->value);
     });
@@ -54,9 +55,9 @@ PyObject* generator_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     return guarded([&] {
         PyObject* bound[3];
         bind(signature, args, nargs, kwnames, bound);
-        MoveGeneratorObject* generator = native_argument<MoveGenerator>(bound[0], "generator");
+        MoveGeneratorObject* generator = object_argument<MoveGenerator>(bound[0], "generator");
         Borrow generator_borrow(generator->borrow, Access::shared);
-        BoardObject* board = board_argument(bound[1], "board");
+        BoardObject* board = object_argument<Board>(bound[1], "board");
         Borrow board_borrow(board->borrow, Access::exclusive);
         return body(generator->value, board->value, bound + 2);
     });

@@ -1,10 +1,7 @@
 // Module initialisation: the module object and its two classes, created once
-// per process.
+// per process, and the private module behind the submodules.
 #include "boundary.h"
-
-namespace mirelo::py {
-extern PyMethodDef GAME_FUNCTIONS[];
-}
+#include "native_module.h"
 
 namespace {
 
@@ -13,11 +10,6 @@ using mirelo::MoveGenerator;
 using mirelo::py::type_object;
 
 PyModuleDef MODULE_DEF = {PyModuleDef_HEAD_INIT, "mirelo_chess", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr};
-
-// The functions behind the submodules, in a module of their own that is no
-// attribute of the package: only its entry in sys.modules makes it importable.
-PyModuleDef NATIVE_DEF = {
-    PyModuleDef_HEAD_INIT, "mirelo_chess._native", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 // Appends the name to __all__ and sets the attribute.
 int add_class(PyObject* module, const char* name, PyTypeObject* type) {
@@ -39,16 +31,6 @@ int add_class(PyObject* module, const char* name, PyTypeObject* type) {
     return PyObject_SetAttrString(module, name, reinterpret_cast<PyObject*>(type));
 }
 
-int add_native_module() {
-    PyObject* native = PyModule_Create(&NATIVE_DEF);
-    if (native == nullptr) return -1;
-    const int result = PyModule_AddFunctions(native, mirelo::py::GAME_FUNCTIONS) < 0
-                           ? -1
-                           : PyDict_SetItemString(PyImport_GetModuleDict(), NATIVE_DEF.m_name, native);
-    Py_DECREF(native);
-    return result;
-}
-
 }  // namespace
 
 PyMODINIT_FUNC PyInit_mirelo_chess() {
@@ -68,7 +50,8 @@ PyMODINIT_FUNC PyInit_mirelo_chess() {
     }
 #endif
     if (add_class(created, "Board", type_object<Board>()) < 0 ||
-        add_class(created, "MoveGenerator", type_object<MoveGenerator>()) < 0 || add_native_module() < 0) {
+        add_class(created, "MoveGenerator", type_object<MoveGenerator>()) < 0 ||
+        mirelo::py::register_native_module() < 0) {
         Py_DECREF(created);
         return nullptr;
     }

@@ -43,7 +43,7 @@ PyObject* legal_move_texts(const MoveList& list) {
 PyObject* call(PyObject* self, PyObject* const* bound) {
     MoveGeneratorObject* generator = receiver<MoveGenerator>(self);
     Borrow generator_borrow(generator->borrow, Access::shared);
-    BoardObject* board = board_argument(bound[0], "board");
+    BoardObject* board = object_argument<Board>(bound[0], "board");
     Borrow board_borrow(board->borrow, Access::exclusive);
     MoveList list;
     generator->value.moves(board->value, list);

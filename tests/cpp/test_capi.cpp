@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "board.h"
+#include "encoding.h"
 #include "mirelo_capi.h"
 #include "move_generator.h"
 
@@ -104,7 +105,7 @@ TEST(CApi, ResultsMatchTheCore) {
         EXPECT_EQ(out->length, board.to_move());
 
         Planes planes;
-        expand_planes(board.pieces, planes);
+        write_planes(board.pieces, PlaneElement::byte, planes.data());
         ASSERT_EQ(mirelo_board_planes(h.board, out), MIRELO_OK);
         std::string marked(planes.size(), '\0');
         for (std::size_t i = 0; i < out->length; ++i) {

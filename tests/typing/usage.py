@@ -12,10 +12,13 @@ fails the check if the stubs ever become too permissive.
 from __future__ import annotations
 
 import sys
-from typing import Literal, Optional
+from typing import Any, Literal, Optional
+
+import numpy as np
+import numpy.typing as npt
 
 import mirelo_chess
-from mirelo_chess import Board, MoveGenerator, game
+from mirelo_chess import Board, MoveGenerator, arrays, game
 from mirelo_chess._perft import POSITIONS, perft
 
 if sys.version_info >= (3, 11):
@@ -78,6 +81,19 @@ def main() -> None:
     assert assert_type(game.perft(generator, played, 2), int) == 400
     rows = assert_type(game.divide(generator=generator, board=played, depth=1), list[tuple[str, int]])
     assert rows[0] == ("b1c3", 1)
+    encoded = assert_type(arrays.planes(board), npt.NDArray[Any])
+    assert encoded.shape == (12, 8, 8)
+    assert arrays.planes(board, out=encoded, dtype=np.uint8) is encoded
+    batch = assert_type(arrays.planes_batch([board, twin], dtype="float16"), npt.NDArray[Any])
+    assert (assert_type(arrays.planes_from_fens([board.fen(), twin.fen()], dtype=np.float16), npt.NDArray[Any])
+            == batch).all()
+    index = assert_type(arrays.move_index("e7e8q"), int)
+    assert assert_type(arrays.move_text(index), str) == "e7e8q"
+    indices = assert_type(arrays.legal_indices(generator, board), npt.NDArray[np.int64])
+    mask = assert_type(arrays.legal_mask(generator, board), npt.NDArray[np.bool_])
+    assert sorted(indices.tolist()) == np.flatnonzero(mask).tolist()
+    masks = assert_type(arrays.legal_mask_batch(generator, [board]), npt.NDArray[np.bool_])
+    assert masks.shape == (1, assert_type(arrays.MOVE_INDEX_SIZE, int))
 
     try:
         Board("8/8/8/8/8/8/8/8 x - -")
@@ -110,6 +126,11 @@ def misuses(board: Board, generator: MoveGenerator) -> None:
     key: str = game.zobrist_key(board)  # type: ignore[assignment]
     ending: str = game.outcome(generator, board)  # type: ignore[assignment]
     del wrong, flat, texts, key, ending
+    arrays.move_index(52)  # type: ignore[arg-type]
+    arrays.move_text("e7e8")  # type: ignore[arg-type]
+    arrays.planes_batch(board)  # type: ignore[arg-type]
+    arrays.legal_mask(board, generator)  # type: ignore[arg-type]
+    del wrong, flat, texts
 
     class Derived(Board):  # type: ignore[misc]
         pass
