@@ -240,6 +240,12 @@ def _move_text(code):
     return text
 
 
+def _move_texts(out):
+    """The texts of the move codes in out."""
+    texts = _texts
+    return [texts[code] or _move_text(code) for code in ffi.unpack(out.moves, out.length)]
+
+
 def _pushed(out):
     return out.moves[0]
 
@@ -418,10 +424,9 @@ class MoveGenerator(metaclass=_Class):
         status = lib.mirelo_generator_moves(self._h, board._h, out)
         if status:
             _fail(out, status)
-        codes = ffi.unpack(out.moves, out.length)
+        texts = _move_texts(out)
         give_out(out)
-        texts = _texts
-        return [texts[code] or _move_text(code) for code in codes]
+        return texts
 
 
 # What inspect and help() show: the parameter names of the C-API face. The
