@@ -1,5 +1,5 @@
 // Native perft of the C++ core, bulk-counted (the last ply counts the legal
-// list instead of playing it), on five well-known test positions.
+// list instead of playing it), on six well-known test positions.
 //
 //   perft_native [NAME...]             default depth of each position
 //   perft_native --quick [NAME...]     one ply less
@@ -8,7 +8,7 @@
 //                                      S seconds without passing 4 S (found by
 //                                      running the shallower depths first;
 //                                      only the last one is printed)
-// NAME limits the run to the named positions (start kiwipete pos3 pos4 pos5).
+// NAME limits the run to the named positions (start kiwipete pos3 pos4 pos5 pos6).
 //
 // One line per position, machine-readable:
 //   perft <name> depth=<d> nodes=<n> seconds=<s> nps=<x> expected=<e|?> ok=<1|0>
@@ -48,6 +48,8 @@ const std::vector<Position>& positions() {
          {6, 264, 9467, 422333, 15833292, 706045033}},
         {"pos5", "rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ -", 4,
          {44, 1486, 62379, 2103487, 89941194, 3048196529}},
+        {"pos6", "r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - -", 4,
+         {46, 2079, 89890, 3894594, 164075551, 6923051137}},
     };
     return table;
 }

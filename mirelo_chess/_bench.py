@@ -11,7 +11,7 @@ workload done by a baseline:
   importable (``bench/run.py`` in the source tree builds it): the cheapest
   native code that produces the same Python objects.  The ratio is our time
   divided by the floor's (how far above the interpreter's own cost we are);
-* an absolute limit (generator construction).
+* an absolute limit (generator construction, memory per board).
 
 Timings use ``time.perf_counter``; each is the best (minimum) of several
 rounds of many calls, which keeps ratios stable on a small, busy machine.
@@ -23,6 +23,8 @@ from __future__ import annotations
 import argparse
 import gc
 import importlib
+import os
+import subprocess
 import sys
 import time
 import timeit
@@ -34,6 +36,7 @@ POSITIONS = (
     ("pos3", "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - -"),
     ("pos4", "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq -"),
     ("pos5", "rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ -"),
+    ("pos6", "r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - -"),
 )
 
 # Published perft counts, depth 1, 2, ...
@@ -43,16 +46,20 @@ PERFT_COUNTS = {
     "pos3": (14, 191, 2812, 43238, 674624, 11030083, 178633661),
     "pos4": (6, 264, 9467, 422333, 15833292, 706045033),
     "pos5": (44, 1486, 62379, 2103487, 89941194),
+    "pos6": (46, 2079, 89890, 3894594, 164075551),
 }
 
 # Perft through the Python API: depths chosen so python-chess needs about
 # 0.2-3 s per position (--quick: one ply less).
-PY_PERFT_DEPTHS = {"start": 4, "kiwipete": 3, "pos3": 5, "pos4": 4, "pos5": 3}
+PY_PERFT_DEPTHS = {"start": 4, "kiwipete": 3, "pos3": 5, "pos4": 4, "pos5": 3, "pos6": 3}
 
 PUSH_MOVE = "e2e4"
 HISTORY = ("e2e4", "e7e5", "g1f3", "b8c6", "f1b5", "a7a6")
 
-GROUPS = ("construct", "fen", "push", "generate", "perft", "bitboard", "copy", "movegen")
+# Boards held at once by the memory row.
+MEMORY_BOARDS = 100_000
+
+GROUPS = ("construct", "fen", "push", "generate", "perft", "bitboard", "copy", "movegen", "memory")
 
 
 # --------------------------------------------------------------------------
@@ -65,6 +72,8 @@ class Row:
     kind "faster": ratio = baseline / mirelo, passes when >= target.
     kind "floor":  ratio = mirelo / floor, passes when <= target.
     kind "limit":  no baseline; passes when mirelo <= target seconds.
+    kind "bytes":  mirelo and baseline are sizes in bytes; ratio = baseline /
+                   mirelo; passes when mirelo <= target bytes.
     kind "info":   baseline missing; mirelo time only.
     """
 
@@ -89,13 +98,15 @@ class Row:
             return self.base_time / self.mirelo if self.mirelo > 0 else float("inf")
         if self.kind == "floor":
             return self.mirelo / self.base_time if self.base_time > 0 else float("inf")
+        if self.kind == "bytes":
+            return self.base_time / self.mirelo if self.mirelo > 0 else float("inf")
         return None
 
     @property
     def passed(self):
         if self.error:
             return False
-        if self.kind == "limit":
+        if self.kind in ("limit", "bytes"):
             return None if self.mirelo is None else self.mirelo <= self.target
         ratio = self.ratio
         if ratio is None or self.target is None:
@@ -109,7 +120,12 @@ class Row:
             return f"<= {_num(self.target)}x floor"
         if self.kind == "limit":
             return f"< {fmt_time(self.target)}"
+        if self.kind == "bytes":
+            return f"<= {fmt_bytes(self.target)}"
         return "-"
+
+    def value_text(self, value):
+        return fmt_bytes(value) if self.kind == "bytes" else fmt_time(value)
 
     def ratio_text(self):
         ratio = self.ratio
@@ -117,6 +133,8 @@ class Row:
             return "-"
         if self.kind == "faster":
             return f"{ratio:.3g}x faster" if ratio >= 1 else f"{ratio:.3g}x"
+        if self.kind == "bytes":
+            return f"{ratio:.3g}x smaller" if ratio >= 1 else f"{ratio:.3g}x"
         return f"{ratio:.3g}x floor"
 
     def result_text(self):
@@ -142,12 +160,16 @@ def fmt_time(seconds):
     return f"{seconds * 1e9:.1f} ns"
 
 
+def fmt_bytes(size):
+    return "-" if size is None else f"{size:,.0f} B"
+
+
 def format_table(rows):
     """The rows as an aligned text table, misses and errors listed after it."""
     header = ("workload", "mirelo", "baseline", "baseline time", "ratio", "target", "result")
     lines = []
     for r in rows:
-        lines.append((r.workload, fmt_time(r.mirelo), r.baseline or "-", fmt_time(r.base_time),
+        lines.append((r.workload, r.value_text(r.mirelo), r.baseline or "-", r.value_text(r.base_time),
                       r.ratio_text(), r.target_text(), r.result_text()))
     widths = [max(len(h), *(len(l[i]) for l in lines)) if lines else len(h)
               for i, h in enumerate(header)]
@@ -172,7 +194,7 @@ def format_table(rows):
     elif misses:
         text.append(f"MISSED TARGETS ({len(misses)}):")
         for r in misses:
-            text.append(f"  {r.workload}: {r.ratio_text() if r.ratio is not None else fmt_time(r.mirelo)}"
+            text.append(f"  {r.workload}: {r.ratio_text() if r.ratio is not None else r.value_text(r.mirelo)}"
                         f" (target {r.target_text()})")
     else:
         text.append("all measured targets met")
@@ -337,6 +359,44 @@ def _chess_perft(board, depth):
     return nodes
 
 
+# Run in a fresh interpreter, so that memory freed by an earlier workload is
+# not reused: prints the growth of the resident set per board while it holds
+# n boards built from the given FENs in turn.
+_MEMORY_PROBE = r"""
+import gc, os, sys
+path, which, n, fens = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4:]
+sys.path.insert(0, path)
+if which == "mirelo":
+    from mirelo_chess import Board
+else:
+    from chess import Board
+
+def resident():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+Board(fens[0])  # what the first board builds once is not a cost per board
+gc.collect()
+gc.disable()
+boards = [None] * n
+before = resident()
+for i in range(n):
+    boards[i] = Board(fens[i % len(fens)])
+print((resident() - before) / n)
+"""
+
+
+def _memory_per_board(which, path, fens, n):
+    """Bytes of resident memory per board, or None where that cannot be read."""
+    if not os.path.exists("/proc/self/statm"):
+        return None
+    proc = subprocess.run([sys.executable, "-c", _MEMORY_PROBE, path, which, str(n), *fens],
+                          capture_output=True, text=True)
+    if proc.returncode != 0:
+        raise RuntimeError(f"memory probe of {which} failed: {proc.stderr.strip()[-500:]}")
+    return float(proc.stdout.split()[-1])
+
+
 def _import_mirelo():
     import mirelo_chess
     if not hasattr(mirelo_chess, "Board"):
@@ -384,19 +444,22 @@ def run(floor=None, quick=False, only=None, chess_module=None, use_chess=True, l
     # 1. Board(fen) and fen()
     if "construct" in groups:
         say("construct: Board(fen)")
-        setup = "B = Board; f0, f1, f2, f3, f4 = fens"
-        stmt = "B(f0); B(f1); B(f2); B(f3); B(f4)"
+        names = [f"f{i}" for i in range(len(fens))]
+        setup = f"B = Board; {', '.join(names)} = fens"
+        stmt = "; ".join(f"B({n})" for n in names)
+        per = len(fens)
         t, tb = timer.compare(
-            Job(stmt, setup, {"Board": Board, "fens": fens}, unroll=2, per=5),
-            Job(stmt, setup, {"Board": chess.Board, "fens": fens}, unroll=2, per=5) if chess else None)
-        rows.append(Row("Board(fen)", t, "chess.Board(fen)", tb, "faster", 10,
-                        note="mean over the five test positions")
+            Job(stmt, setup, {"Board": Board, "fens": fens}, unroll=2, per=per),
+            Job(stmt, setup, {"Board": chess.Board, "fens": fens}, unroll=2, per=per) if chess else None)
+        rows.append(Row("Board(fen)", t, "chess.Board(fen)", tb, "faster", 40,
+                        note=f"mean over the {per} test positions")
                     if chess else Row("Board(fen)", t))
 
     if "fen" in groups:
         say("fen: board.fen()")
-        setup = "f0, f1, f2, f3, f4 = [b.fen for b in boards]"
-        stmt = "f0(); f1(); f2(); f3(); f4()"
+        names = [f"f{i}" for i in range(len(fens))]
+        setup = f"{', '.join(names)} = [b.fen for b in boards]"
+        stmt = "; ".join(f"{n}()" for n in names)
         mine = [Board(f) for f in fens]
         error = None
         theirs = None
@@ -406,8 +469,8 @@ def run(floor=None, quick=False, only=None, chess_module=None, use_chess=True, l
                 if b.fen() != c.epd():
                     error = f"fen() gave {b.fen()!r}, expected {c.epd()!r}"
         t, tb = timer.compare(
-            Job(stmt, setup, {"boards": mine}, unroll=2, per=5),
-            Job(stmt, setup, {"boards": theirs}, unroll=2, per=5) if chess else None)
+            Job(stmt, setup, {"boards": mine}, unroll=2, per=len(fens)),
+            Job(stmt, setup, {"boards": theirs}, unroll=2, per=len(fens)) if chess else None)
         rows.append(Row("board.fen()", t, "chess.Board.fen()", tb, "faster", 40, error=error)
                     if chess else Row("board.fen()", t, error=error))
 
@@ -457,7 +520,7 @@ def run(floor=None, quick=False, only=None, chess_module=None, use_chess=True, l
             else:
                 rows.append(Row(name, t, note=f"{len(moves)} moves", error=error))
             if floor is not None:
-                rows.append(Row(name, t, "floor: new list of new str", tf, "floor", 3))
+                rows.append(Row(name, t, "floor: new list of new str", tf, "floor", 1.5))
 
     # 4. perft through the Python API
     if "perft" in groups:
@@ -566,6 +629,19 @@ def run(floor=None, quick=False, only=None, chess_module=None, use_chess=True, l
                 break
         rows.append(Row("MoveGenerator()", best, kind="limit", target=3e-3,
                         note=f"best of {count} constructions"))
+
+    # 8. resident memory per board
+    if "memory" in groups:
+        n = MEMORY_BOARDS // 10 if quick else MEMORY_BOARDS
+        say(f"memory: {n} boards")
+        path = os.path.dirname(os.path.dirname(os.path.abspath(mc.__file__)))
+        mine = _memory_per_board("mirelo", path, fens, n)
+        theirs = _memory_per_board("chess", path, fens, n) if chess else None
+        note = f"resident set growth / {n} boards held, built from the test positions in turn"
+        if mine is None:
+            note = "resident set size not readable here (/proc/self/statm)"
+        rows.append(Row("memory per Board(fen)", mine, "chess.Board(fen)" if theirs else None, theirs,
+                        "bytes", 1000, note=note))
 
     return rows
 
