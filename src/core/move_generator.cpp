@@ -101,6 +101,38 @@ constexpr auto BLACK_PAWN_CAPTURES = make_steps(std::array<std::int16_t, 2>{-7, 
 
 constexpr Square E1 = 4, E8 = 60;
 
+// For two squares on one rank, file or diagonal: the squares strictly between
+// them, and the whole line through both. Empty for squares not in line.
+struct Lines {
+    std::array<std::array<Bitboard, 64>, 64> between{};
+    std::array<std::array<Bitboard, 64>, 64> line{};
+};
+
+constexpr Lines make_lines() {
+    Lines lines;
+    for (Square a = 0; a < 64; ++a) {
+        // Rook and bishop directions come in opposite pairs: 8, -8, 1, -1, 9, -9, 7, -7.
+        for (std::size_t d = 0; d < 8; d += 2) {
+            const auto& directions = d < 4 ? ROOK_DIRECTIONS : BISHOP_DIRECTIONS;
+            Bitboard whole = square_bit(a);
+            for (const std::int16_t step : {directions[d % 4], directions[d % 4 + 1]}) {
+                Bitboard passed = 0;
+                for (auto s = validate_move(static_cast<std::uint16_t>(a), step, 1); s;
+                     s = validate_move(*s, step, 1)) {
+                    lines.between[a][*s] = passed;
+                    passed |= square_bit(*s);
+                }
+                whole |= passed;
+            }
+            for (Square s = 0; s < 64; ++s)
+                if (s != a && has(whole, s)) lines.line[a][s] = whole;
+        }
+    }
+    return lines;
+}
+
+constexpr Lines LINES = make_lines();
+
 }  // namespace
 
 std::vector<std::size_t> get_bits(Bitboard n) {
@@ -240,6 +272,22 @@ Bitboard MoveGenerator::attackers(const Pieces& p, Square square, std::uint64_t 
            (get_king_circle(square) & p[offset + KING]);
 }
 
+Bitboard MoveGenerator::pinned_pieces(const Pieces& p, Square king, std::uint64_t to_move, Bitboard occupied) const {
+    const unsigned offset = to_move ? BLACK_OFFSET : 0;
+    // The sliders of theirs that would attack the king if none of its own
+    // pieces stood in the way; one own piece alone between is pinned.
+    const Bitboard theirs = colour_mask(p, offset);
+    const Bitboard queens = p[offset + QUEEN];
+    Bitboard snipers = (slider_attacks(king, theirs, ROOK_KIND) & (p[offset + ROOK] | queens)) |
+                       (slider_attacks(king, theirs, BISHOP_KIND) & (p[offset + BISHOP] | queens));
+    Bitboard pinned = 0;
+    while (snipers) {
+        const Bitboard shield = LINES.between[king][pop_lowest(snipers)] & occupied;
+        if (shield && !(shield & (shield - 1))) pinned |= shield;
+    }
+    return pinned;
+}
+
 bool MoveGenerator::king_attacked(const Pieces& pieces, std::uint64_t side) const {
     const Bitboard king = pieces[side ? KING : BLACK_OFFSET + KING];
     if (!king) return false;  // no king, nothing to attack
@@ -263,10 +311,11 @@ void MoveGenerator::king_moves(const Board& board, Bitboard self_mask, Bitboard 
             if (!has(self_mask, steps.to[i])) out.push(from, steps.to[i], ORDINARY);
     }
     const Square home = white ? E1 : E8;
-    if (!has(kings, home) || square_in_check(board, home, white)) return;
-    const Bitboard blockers = self_mask | opp_mask;
     const unsigned king_side = white ? WHITE_KING_SIDE : BLACK_KING_SIDE;
     const unsigned queen_side = white ? WHITE_QUEEN_SIDE : BLACK_QUEEN_SIDE;
+    const bool may_castle = ((board.info >> king_side) & 1) || ((board.info >> queen_side) & 1);
+    if (!may_castle || !has(kings, home) || square_in_check(board, home, white)) return;
+    const Bitboard blockers = self_mask | opp_mask;
     if (((board.info >> king_side) & 1) && can_castle(board, {home + 1, home + 2}, blockers, std::nullopt))
         out.push(home, home + 2, CASTLING);
     if (((board.info >> queen_side) & 1) && can_castle(board, {home - 2, home - 1}, blockers, home - 3))
@@ -363,53 +412,66 @@ void MoveGenerator::moves(Board& board, MoveList& out) const {
     const Bitboard occupied = board.occupancy();
     const std::uint64_t side = board.to_move();
     const Bitboard king = pieces[side ? KING : BLACK_OFFSET + KING];
-    const Bitboard own = board.colour_mask(side ? 0 : BLACK_OFFSET);
 
-    // Only moves that can expose the king need the full test. When the king
-    // is not in check, a move that is not a king move, not en passant and not
-    // made by a piece standing first in line from the king cannot leave it
-    // attacked. When it is in check, such a move must also capture the single
-    // checker or step between it and the king. The shortcuts need an ordinary
-    // placement: one king, no square held twice.
-    Bitboard suspects = ~Bitboard{0};
-    Bitboard evasions = ~Bitboard{0};
-    if (king && !(king & (king - 1)) && words_disjoint(pieces)) {
-        const Square k = lowest(king);
-        const Bitboard checkers = attackers(pieces, k, side, occupied);
-        if (!checkers) {
-            suspects = king | ((slider_attacks(k, occupied, ROOK_KIND) | slider_attacks(k, occupied, BISHOP_KIND)) & own);
-        } else if (checkers & (checkers - 1)) {
-            evasions = 0;  // double check: only the king can move
-        } else {
-            const Square c = lowest(checkers);
-            evasions = checkers;
-            for (const unsigned kind : {ROOK_KIND, BISHOP_KIND}) {
-                const Bitboard from_king = slider_attacks(k, occupied, kind);
-                if (has(from_king, c)) evasions |= from_king & slider_attacks(c, occupied, kind);
-            }
-        }
+    // The full test plays the move on a scratch copy of the bitboards, exactly
+    // as push_move would play it, and tests the mover's king there; dropping
+    // the copy takes the move back. The board itself is never written. A move
+    // the board would refuse to play is not legal; only malformed positions
+    // list one: an en-passant flag pointing at the mover's own piece, or a
+    // square held twice, where the piece that moves can differ from the one
+    // the move was generated for.
+    const auto keeps_king_safe = [&](ChessMove move) {
+        const MoveRoles roles = move_roles(pieces, occupied, move);
+        if (roles.problem != MoveRoles::Problem::none) return false;
+        Pieces after = pieces;
+        apply_move(after, move, roles);
+        return !king_attacked(after, side);
+    };
+
+    // The shortcuts below need an ordinary placement: one king, no square
+    // held twice. Anything else gets the full test for every move.
+    if (!king || (king & (king - 1)) || !words_disjoint(pieces)) {
+        std::size_t kept = 0;
+        for (const ChessMove move : out)
+            if (keeps_king_safe(move)) out.moves[kept++] = move;
+        out.size = kept;
+        return;
     }
 
-    // A suspect move is played on a scratch copy of the bitboards, exactly as
-    // push_move would play it, and the mover's king is tested there; dropping
-    // the copy takes the move back. The board itself is never written.
+    const Square k = lowest(king);
+    const Bitboard checkers = attackers(pieces, k, side, occupied);
+    // Squares a move of another piece must reach: anywhere when the king is
+    // not in check, the checker or a square between it and the king when one
+    // piece gives check, none when two do.
+    Bitboard targets = ~Bitboard{0};
+    if (checkers) targets = (checkers & (checkers - 1)) ? 0 : checkers | LINES.between[k][lowest(checkers)];
+    const Bitboard pinned = pinned_pieces(pieces, k, side, occupied);
+
     std::size_t kept = 0;
-    for (std::size_t i = 0; i < out.size; ++i) {
-        const ChessMove move = out.moves[i];
-        const bool king_move = has(king, move.from());
-        if (!king_move && move.special() != EN_PASSANT && !has(evasions, move.to())) continue;
-        if (has(suspects, move.from()) || move.special() == EN_PASSANT) {
-            // A move the board would refuse to play is not legal. Only
-            // malformed positions list one: an en-passant flag pointing at the
-            // mover's own piece, or a square held twice, where the piece that
-            // moves can differ from the one the move was generated for.
-            const MoveRoles roles = move_roles(pieces, occupied, move);
-            if (roles.problem != MoveRoles::Problem::none) continue;
-            Pieces after = pieces;
-            apply_move(after, move, roles);
-            if (king_attacked(after, side)) continue;
+    for (const ChessMove move : out) {
+        const Square from = move.from(), to = move.to();
+        bool legal;
+        if (move.special() == EN_PASSANT) {
+            // Rare, and it takes a pawn off a second square.
+            legal = keeps_king_safe(move);
+        } else if (move.special() == CASTLING) {
+            // Listed only when the king's home, the square it crosses and the
+            // one it lands on are not attacked. The move vacates the home
+            // square, but a ray through it to the landing square would have
+            // attacked the home too, and the corner the rook leaves lies on
+            // no ray to the landing square.
+            legal = true;
+        } else if (from == k) {
+            // The king must not stand attacked where it lands; it no longer
+            // shields that square from a slider behind it.
+            legal = !attackers(pieces, to, side, occupied ^ king);
+        } else {
+            // Any other move exposes the king only by leaving the line of a
+            // pin, and must deal with a check.
+            legal = has(targets, to) && !(has(pinned, from) && !has(LINES.line[k][from], to));
         }
-        out.moves[kept++] = move;
+        out.moves[kept] = move;
+        kept += legal;
     }
     out.size = kept;
 }

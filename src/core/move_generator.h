@@ -90,6 +90,10 @@ public:
     // The pieces of the side opposite to to_move that attack square.
     Bitboard attackers(const Pieces& pieces, Square square, std::uint64_t to_move, Bitboard occupied) const;
 
+    // The pieces of the side to_move (1 = white) that alone stand between its
+    // king on the given square and a slider of the other side.
+    Bitboard pinned_pieces(const Pieces& pieces, Square king, std::uint64_t to_move, Bitboard occupied) const;
+
     // Is the king of the given side (1 = white) attacked? With several kings
     // only the lowest is looked at; a side without a king is never in check.
     bool king_attacked(const Pieces& pieces, std::uint64_t side) const;
