@@ -50,18 +50,18 @@ inline std::string printable(std::string_view text) {
 // Everything a board holds apart from the identity of its feature tables.
 inline bool same_state(const mirelo::Board& a, const mirelo::Board& b) {
     if (a.pieces != b.pieces || a.info != b.info) return false;
-    if (a.zobrist.z_key != b.zobrist.z_key || a.zobrist.z_sum != b.zobrist.z_sum) return false;
+    if (a.zobrist.z_key != b.zobrist.z_key || a.zobrist.z_key16 != b.zobrist.z_key16) return false;
     if (a.pieces_stacks != b.pieces_stacks) return false;
     if (a.move_stack.size() != b.move_stack.size()) return false;
     for (std::size_t i = 0; i < a.move_stack.size(); ++i)
-        if (a.move_stack[i].info != b.move_stack[i].info || a.move_stack[i].moved != b.move_stack[i].moved)
+        if (a.move_stack[i].info != b.move_stack[i].info || a.move_stack[i].saved != b.move_stack[i].saved)
             return false;
     return true;
 }
 
 inline std::string describe(const mirelo::Board& board) {
     std::string text = board.to_fen() + " info=" + hex(board.info) + " key=" + hex(board.zobrist.z_key) +
-                       " sum=" + hex(board.zobrist.z_sum) + " history=" + std::to_string(board.move_stack.size()) +
+                       " sum=" + hex(board.zobrist.z_key16) + " history=" + std::to_string(board.move_stack.size()) +
                        " pieces=";
     for (const auto p : board.pieces) text += hex(p) + ",";
     return text;
@@ -76,15 +76,10 @@ inline std::pair<std::uint64_t, std::uint16_t> recomputed_keys(const mirelo::Boa
 // to move; nothing above bit 20. Such boards come back unchanged from a FEN
 // round trip.
 inline bool well_formed(const std::array<mirelo::Bitboard, 12>& pieces, std::uint64_t info) {
-    mirelo::Bitboard seen = 0;
-    for (const auto p : pieces) {
-        if (seen & p) return false;
-        seen |= p;
-    }
-    if (info >> 21) return false;
+    if (mirelo::squares_held_twice(pieces) || (info & ~mirelo::INFO_STATE_MASK)) return false;
     const std::uint64_t ep = info & mirelo::EN_PASSANT_MASK;
     if (ep & (ep - 1)) return false;
-    const std::uint64_t own_half = (info & mirelo::WHITE_TO_MOVE) ? 0x1FE0 : 0x1FE000;
+    const std::uint64_t own_half = std::uint64_t{0xFF} << mirelo::side(mirelo::side_to_move(info)).en_passant_bit;
     return (ep & ~own_half) == 0;
 }
 
@@ -93,10 +88,10 @@ inline bool well_formed(const std::array<mirelo::Bitboard, 12>& pieces, std::uin
 inline void check_stacks(const mirelo::Board& board) {
     std::array<std::size_t, 12> expected{};
     for (const auto& record : board.move_stack) {
-        FUZZ_CHECK((record.moved >> 12) == 0, "moved mask " + hex(record.moved));
-        FUZZ_CHECK(record.moved != 0, "a move record saved no bitboard");
+        FUZZ_CHECK((record.saved >> 12) == 0, "saved mask " + hex(record.saved));
+        FUZZ_CHECK(record.saved != 0, "a move record saved no bitboard");
         for (unsigned i = 0; i < 12; ++i)
-            if ((record.moved >> i) & 1) ++expected[i];
+            if ((record.saved >> i) & 1) ++expected[i];
     }
     for (unsigned i = 0; i < 12; ++i)
         FUZZ_CHECK(board.pieces_stacks[i].size() == expected[i],

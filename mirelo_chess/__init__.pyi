@@ -97,6 +97,6 @@ class MoveGenerator:
         queens along lines, bishops and queens along diagonals, each group by
         ascending origin square. Checkmate and stalemate give an empty list.
 
-        The board is used as scratch space during the call and is returned
-        unchanged.
+        The board is only read: candidate moves are tried on a copy of its
+        pieces, never on the board itself.
         """

@@ -29,11 +29,6 @@ inline Square pop_lowest(Bitboard& b) {
     return s;
 }
 
-// Squares whose file is not h (a step east must not wrap onto the a-file) and
-// not a (a step west must not wrap onto the h-file).
-constexpr Bitboard NOT_FILE_H = 0x7F7F7F7F7F7F7F7FULL;
-constexpr Bitboard NOT_FILE_A = 0xFEFEFEFEFEFEFEFEULL;
-
 // "e2" for square 12.
 inline void write_square(char* out, Square s) {
     out[0] = static_cast<char>('a' + file_of(s));
@@ -46,12 +41,18 @@ inline std::string square_name(Square s) {
     return name;
 }
 
-// Piece indexes: type + 6 for black.
+enum Color : unsigned { WHITE = 0, BLACK = 1 };
+
+constexpr Color operator~(Color c) { return static_cast<Color>(c ^ BLACK); }
+
+// Piece indexes: type + 6 for black; NO_PIECE stands for an empty square.
 enum PieceType : unsigned { PAWN = 0, KNIGHT = 1, BISHOP = 2, ROOK = 3, QUEEN = 4, KING = 5 };
-constexpr unsigned BLACK_OFFSET = 6;
+constexpr unsigned PIECE_TYPE_COUNT = 6;
+constexpr unsigned NO_PIECE = 12;
 constexpr char PIECE_LETTERS[] = "PNBRQKpnbrqk";
 
-constexpr bool is_white_piece(unsigned piece) { return piece < BLACK_OFFSET; }
-constexpr unsigned type_of(unsigned piece) { return piece % BLACK_OFFSET; }
+constexpr unsigned make_piece(Color c, PieceType t) { return PIECE_TYPE_COUNT * c + t; }
+constexpr Color color_of(unsigned piece) { return piece < PIECE_TYPE_COUNT ? WHITE : BLACK; }
+constexpr PieceType type_of(unsigned piece) { return static_cast<PieceType>(piece % PIECE_TYPE_COUNT); }
 
 }  // namespace mirelo

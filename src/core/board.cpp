@@ -48,14 +48,13 @@ std::array<Bitboard, 12> pieces_from_board_field(std::string_view field) {
 // both of its side's rights, a rook leaving its corner the one of that corner.
 constexpr std::array<std::array<std::uint8_t, 64>, 12> make_rights_lost_by_leaving() {
     std::array<std::array<std::uint8_t, 64>, 12> table{};
-    for (Square s = 0; s < 64; ++s) {
-        table[KING][s] = (1 << WHITE_KING_SIDE) | (1 << WHITE_QUEEN_SIDE);
-        table[BLACK_OFFSET + KING][s] = (1 << BLACK_KING_SIDE) | (1 << BLACK_QUEEN_SIDE);
+    for (const Color c : {WHITE, BLACK}) {
+        for (const Castling& castling : side(c).castling) {
+            const auto right = static_cast<std::uint8_t>(1 << castling.right);
+            for (auto& rights : table[make_piece(c, KING)]) rights = static_cast<std::uint8_t>(rights | right);
+            table[make_piece(c, ROOK)][castling.rook_from] = right;
+        }
     }
-    table[ROOK][7] = 1 << WHITE_KING_SIDE;
-    table[ROOK][0] = 1 << WHITE_QUEEN_SIDE;
-    table[BLACK_OFFSET + ROOK][63] = 1 << BLACK_KING_SIDE;
-    table[BLACK_OFFSET + ROOK][56] = 1 << BLACK_QUEEN_SIDE;
     return table;
 }
 
@@ -65,8 +64,7 @@ constexpr auto RIGHTS_LOST_BY_LEAVING = make_rights_lost_by_leaving();
 // the same right as the rook leaving it.
 constexpr std::array<std::array<std::uint8_t, 64>, 13> make_rights_lost_by_capture() {
     std::array<std::array<std::uint8_t, 64>, 13> table{};  // row NO_PIECE stays empty
-    table[ROOK] = RIGHTS_LOST_BY_LEAVING[ROOK];
-    table[BLACK_OFFSET + ROOK] = RIGHTS_LOST_BY_LEAVING[BLACK_OFFSET + ROOK];
+    for (const Color c : {WHITE, BLACK}) table[make_piece(c, ROOK)] = RIGHTS_LOST_BY_LEAVING[make_piece(c, ROOK)];
     return table;
 }
 
@@ -75,14 +73,10 @@ constexpr auto RIGHTS_LOST_BY_CAPTURE = make_rights_lost_by_capture();
 // The castling rights a move takes away. Only the side to move's own king or
 // rook gives up rights by moving (a piece of the other side moved out of turn
 // keeps them); a rook captured on its corner loses its right whoever captures.
-std::uint64_t rights_lost(unsigned mover, unsigned captured, Square from, Square to, bool white_to_move) {
-    const std::uint64_t by_leaving = is_white_piece(mover) == white_to_move ? RIGHTS_LOST_BY_LEAVING[mover][from] : 0;
+std::uint64_t rights_lost(unsigned mover, unsigned captured, Square from, Square to, Color us) {
+    const std::uint64_t by_leaving = color_of(mover) == us ? RIGHTS_LOST_BY_LEAVING[mover][from] : 0;
     return by_leaving | RIGHTS_LOST_BY_CAPTURE[captured][to];
 }
-
-constexpr std::uint64_t RIGHT(unsigned bit) { return std::uint64_t{1} << bit; }
-
-bool is_promotion_code(unsigned special) { return special >= PROMOTE_KNIGHT && special <= PROMOTE_QUEEN; }
 
 }  // namespace
 
@@ -90,18 +84,6 @@ std::array<Bitboard, 12> pieces_from_fen(std::string_view fen) {
     std::string_view field;
     if (split_fields(fen, &field, 1) == 0) fail("Missing FEN field: board");
     return pieces_from_board_field(field);
-}
-
-std::string reverse_fen(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    bool first = true;
-    for_each_part_reversed(text, [&](std::string_view part) {
-        if (!first) out += '/';
-        out += part;
-        first = false;
-    });
-    return out;
 }
 
 void expand_planes(const std::array<Bitboard, 12>& pieces, Planes& out) {
@@ -128,23 +110,18 @@ std::expected<Board, std::string> Board::from_fen(std::string_view fen) {
     if (count < 3) fail("Missing FEN field: castling");
     for (const char c : fields[2]) {
         if (c == '-') break;  // a dash ends the field, whatever follows it
-        switch (c) {
-            case 'K': board.info |= RIGHT(WHITE_KING_SIDE); break;
-            case 'Q': board.info |= RIGHT(WHITE_QUEEN_SIDE); break;
-            case 'k': board.info |= RIGHT(BLACK_KING_SIDE); break;
-            case 'q': board.info |= RIGHT(BLACK_QUEEN_SIDE); break;
-            default: return std::unexpected("Invalid castling specifier");
-        }
+        const char* letter = c == '\0' ? nullptr : std::strchr(CASTLING_LETTERS, c);
+        if (letter == nullptr) return std::unexpected("Invalid castling specifier");
+        board.info |= info_bit(FIRST_CASTLING_RIGHT + static_cast<unsigned>(letter - CASTLING_LETTERS));
     }
 
     if (count < 4) fail("Missing FEN field: en passant");
     if (fields[3] != "-") {
         // Only the first character counts, read as a file letter: a..h give the
         // en-passant bit of the side to move; any other character sets the bit
-        // the same arithmetic gives.
-        const std::uint64_t c = decode_utf8(fields[3], 0).value;
-        const std::uint64_t black = board.to_move() ? 0 : 1;
-        board.info |= std::uint64_t{1} << ((c + 36 + 8 * black) % 64);
+        // the same arithmetic gives, modulo 64.
+        const std::uint64_t file = std::uint64_t{decode_utf8(fields[3], 0).value} - 'a';
+        board.info |= info_bit((side(board.side_to_move()).en_passant_bit + file) % 64);
     }
 
     board.zobrist = ZobristBoardComponent::make(board.pieces, board.info);
@@ -173,20 +150,20 @@ std::size_t Board::write_fen(char* out) const {
         if (empty) *o++ = static_cast<char>('0' + empty);
         if (rank) *o++ = '/';
     }
-    const bool white = to_move();
+    const Color us = side_to_move();
     *o++ = ' ';
-    *o++ = white ? 'w' : 'b';
+    *o++ = us == WHITE ? 'w' : 'b';
     *o++ = ' ';
     const char* o_castling = o;
-    for (unsigned bit = WHITE_KING_SIDE; bit <= BLACK_QUEEN_SIDE; ++bit)
-        if ((info >> bit) & 1) *o++ = "KQkq"[bit - WHITE_KING_SIDE];
+    for (unsigned i = 0; i < 4; ++i)
+        if ((info >> (FIRST_CASTLING_RIGHT + i)) & 1) *o++ = CASTLING_LETTERS[i];
     if (o == o_castling) *o++ = '-';
     *o++ = ' ';
     // Only the side to move's half of the en-passant bits is written.
-    const unsigned files = static_cast<unsigned>(info >> (white ? EN_PASSANT_WHITE : EN_PASSANT_BLACK)) & 0xFF;
+    const unsigned files = static_cast<unsigned>(info >> side(us).en_passant_bit) & 0xFF;
     if (files) {
         *o++ = static_cast<char>('a' + std::countr_zero(files));
-        *o++ = white ? '6' : '3';
+        *o++ = side(us).en_passant_digit;
     } else {
         *o++ = '-';
     }
@@ -226,36 +203,36 @@ MoveRoles move_roles(const Pieces& pieces, Bitboard occupancy, ChessMove move) {
         return roles;
     }
     const unsigned mover = roles.mover;
-    const bool white_mover = is_white_piece(mover);
-    const unsigned opponent = white_mover ? BLACK_OFFSET : 0;
+    const Color us = color_of(mover), them = ~us;
+    const SideFacts& ours = side(us);
 
-    roles.captured = piece_on(pieces, to, opponent, opponent + 6, occupancy);
+    roles.captured = piece_on(pieces, to, make_piece(them, PAWN), make_piece(them, KING) + 1, occupancy);
     if (type_of(mover) == PAWN) {
         if (roles.captured == NO_PIECE && file_of(from) != file_of(to)) {
             // En passant: the opposing pawn stands behind the destination, seen
             // from the moving pawn. Off the board there is nothing to take.
-            roles.captured = opponent + PAWN;
-            roles.captured_on = white_mover ? to - 8 : to + 8;
+            roles.captured = make_piece(them, PAWN);
+            roles.captured_on = static_cast<Square>(static_cast<int>(to) - ours.pawn_push);
         }
+        // Either end rank: a pawn moved out of turn can be pushed backwards.
         if (rank_of(to) == 0 || rank_of(to) == 7) {
-            if (is_promotion_code(move.special()))
-                roles.promotion = move.special() + mover - 3;
+            if (is_promotion(move.special()))
+                roles.promotion = make_piece(us, promotion_type(move.special()));
             else
                 roles.problem = MoveRoles::Problem::promotion_needed;
         }
-    } else if (type_of(mover) == KING) {
+    } else if (type_of(mover) == KING && from == ours.king_home) {
         // Castling is the king's two-square move from its home square; the rook
         // of its colour jumps over it if it stands on the corner.
-        const Square home = white_mover ? 4 : 60;
-        if (from == home && (to == home + 2 || to + 2 == home)) {
-            roles.rook = mover - 2;
-            const bool king_side = to > from;
-            roles.rook_from = king_side ? home + 3 : home - 4;
-            roles.rook_to = king_side ? home + 1 : home - 1;
+        for (const Castling& castling : ours.castling) {
+            if (to != castling.king_to) continue;
+            roles.rook = make_piece(us, ROOK);
+            roles.rook_from = castling.rook_from;
+            roles.rook_to = castling.rook_to;
         }
     }
     if (roles.problem != MoveRoles::Problem::none) return roles;
-    if (has(colour_mask(pieces, BLACK_OFFSET - opponent), to))
+    if (has(pieces_of(pieces, us), to))
         roles.problem = MoveRoles::Problem::own_destination;
     else if (roles.rook != NO_PIECE && has(pieces[roles.rook], roles.rook_from) && has(occupancy, roles.rook_to))
         roles.problem = MoveRoles::Problem::rook_square_taken;
@@ -286,27 +263,30 @@ void Board::play(ChessMove move, const MoveRoles& roles) {
     const unsigned mover = roles.mover;
 
     // Save every word about to change, then the record.
-    std::uint16_t moved = 0;
+    std::uint16_t saved = 0;
     for (const unsigned piece : {mover, roles.captured, roles.rook, roles.promotion}) {
         if (piece == NO_PIECE) continue;
         pieces_stacks[piece].push_back(pieces[piece]);
-        moved = static_cast<std::uint16_t>(moved | (1u << piece));
+        saved = static_cast<std::uint16_t>(saved | (1u << piece));
     }
-    move_stack.push_back(MoveRecord{info, moved});
+    move_stack.push_back(MoveRecord{info, saved});
 
     apply_move(pieces, move, roles);
     // The keys follow the bits that really changed, so they match the position
     // whatever the move was.
-    for (Bitboard m = moved; m;) {
+    for (Bitboard m = saved; m;) {
         const unsigned piece = pop_lowest(m);
         zobrist.xor_squares(piece, pieces_stacks[piece].back() ^ pieces[piece]);
     }
 
+    // A pawn two ranks forward, seen from its colour, opens en passant for the
+    // other side on the file it lands on.
+    const Color mover_colour = color_of(mover);
     std::uint64_t next = info & ~EN_PASSANT_MASK;
-    if (mover == PAWN && rank_of(to) == rank_of(from) + 2) next |= RIGHT(EN_PASSANT_BLACK + file_of(to));
-    if (mover == BLACK_OFFSET + PAWN && rank_of(from) == rank_of(to) + 2)
-        next |= RIGHT(EN_PASSANT_WHITE + file_of(to));
-    if (next & CASTLING_RIGHTS) next &= ~rights_lost(mover, roles.captured, from, to, to_move());
+    if (type_of(mover) == PAWN &&
+        static_cast<int>(rank_of(to)) - static_cast<int>(rank_of(from)) == 2 * side(mover_colour).forward)
+        next |= info_bit(side(~mover_colour).en_passant_bit + file_of(to));
+    if (next & CASTLING_RIGHTS) next &= ~rights_lost(mover, roles.captured, from, to, side_to_move());
     next ^= WHITE_TO_MOVE;
     zobrist.xor_info_bits(info ^ next);
     info = next;
@@ -319,13 +299,13 @@ void Board::pop_move() {
     // Pushes and pops keep one saved word per bit of every record, and info
     // bits above 21 never change; the check only guards that invariant.
     bool consistent = (changed_info >> INFO_FEATURE_BITS) == 0;
-    for (Bitboard m = record.moved; m;) consistent &= !pieces_stacks[pop_lowest(m)].empty();
+    for (Bitboard m = record.saved; m;) consistent &= !pieces_stacks[pop_lowest(m)].empty();
     if (!consistent) fail("Undo stacks do not match the last move record");
 
     move_stack.pop_back();
     zobrist.xor_info_bits(changed_info);
     info = record.info;
-    for (Bitboard m = record.moved; m;) {
+    for (Bitboard m = record.saved; m;) {
         const unsigned piece = pop_lowest(m);
         auto& stack = pieces_stacks[piece];
         const Bitboard saved = stack.back();
@@ -336,18 +316,19 @@ void Board::pop_move() {
 }
 
 void Board::reflect() {
-    for (unsigned k = 0; k < 6; ++k) {
-        const Bitboard white = pieces[k];
-        pieces[k] = std::byteswap(pieces[k + BLACK_OFFSET]);
-        pieces[k + BLACK_OFFSET] = std::byteswap(white);
+    for (unsigned t = PAWN; t <= KING; ++t) {
+        const Bitboard white = pieces[make_piece(WHITE, PieceType(t))];
+        pieces[make_piece(WHITE, PieceType(t))] = std::byteswap(pieces[make_piece(BLACK, PieceType(t))]);
+        pieces[make_piece(BLACK, PieceType(t))] = std::byteswap(white);
     }
-    const std::uint64_t white_rights = (info >> WHITE_KING_SIDE) & 3;
-    const std::uint64_t black_rights = (info >> BLACK_KING_SIDE) & 3;
-    const std::uint64_t white_files = (info >> EN_PASSANT_WHITE) & 0xFF;
-    const std::uint64_t black_files = (info >> EN_PASSANT_BLACK) & 0xFF;
-    info = (info & ~std::uint64_t{0x1FFFFF}) | ((info & WHITE_TO_MOVE) ^ WHITE_TO_MOVE) |
-           (black_rights << WHITE_KING_SIDE) | (white_rights << BLACK_KING_SIDE) |
-           (black_files << EN_PASSANT_WHITE) | (white_files << EN_PASSANT_BLACK);
+    // The side to move flips and each side takes over the other's castling
+    // rights and en-passant files.
+    std::uint64_t next = (info & ~INFO_STATE_MASK) | ((info & WHITE_TO_MOVE) ^ WHITE_TO_MOVE);
+    for (const Color c : {WHITE, BLACK}) {
+        next |= ((info >> castling_right(c, KING_SIDE)) & 3) << castling_right(~c, KING_SIDE);
+        next |= ((info >> side(c).en_passant_bit) & 0xFF) << side(~c).en_passant_bit;
+    }
+    info = next;
     for (auto& stack : pieces_stacks) stack.clear();
     move_stack.clear();
 }

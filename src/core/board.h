@@ -12,21 +12,13 @@
 
 #include "bits.h"
 #include "chess_move.h"
+#include "failure.h"
+#include "side.h"
 #include "zobrist.h"
 
 namespace mirelo {
 
 constexpr std::string_view DEFAULT_FEN = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -";
-
-// Bits of the info word.
-constexpr std::uint64_t WHITE_TO_MOVE = 1;
-constexpr std::uint64_t CASTLING_RIGHTS = 0x1E;
-constexpr unsigned WHITE_KING_SIDE = 1, WHITE_QUEEN_SIDE = 2, BLACK_KING_SIDE = 3, BLACK_QUEEN_SIDE = 4;
-constexpr unsigned EN_PASSANT_WHITE = 5;   // + file: white may take en passant on rank 6
-constexpr unsigned EN_PASSANT_BLACK = 13;  // + file: black may take en passant on rank 3
-constexpr std::uint64_t EN_PASSANT_MASK = 0x1FFFE0;
-
-constexpr unsigned NO_PIECE = 12;
 
 // Longest text write_fen can produce: eight ranks of at most eight characters,
 // seven slashes, " w ", four castling letters, " " and a square.
@@ -43,10 +35,21 @@ inline Bitboard occupancy(const Pieces& pieces) {
     return all;
 }
 
-// The squares of one colour's six pieces (offset 0 for white, 6 for black).
-inline Bitboard colour_mask(const Pieces& pieces, unsigned offset) {
-    return pieces[offset] | pieces[offset + 1] | pieces[offset + 2] | pieces[offset + 3] | pieces[offset + 4] |
-           pieces[offset + 5];
+// The squares of one colour's six pieces.
+inline Bitboard pieces_of(const Pieces& pieces, Color c) {
+    const unsigned first = make_piece(c, PAWN);
+    return pieces[first] | pieces[first + 1] | pieces[first + 2] | pieces[first + 3] | pieces[first + 4] |
+           pieces[first + 5];
+}
+
+// Squares held by more than one bitboard; only a malformed FEN makes any.
+inline Bitboard squares_held_twice(const Pieces& pieces) {
+    Bitboard seen = 0, twice = 0;
+    for (const Bitboard b : pieces) {
+        twice |= seen & b;
+        seen |= b;
+    }
+    return twice;
 }
 
 // The lowest piece index in [first, last) holding square, or NO_PIECE; a
@@ -88,7 +91,7 @@ void apply_move(Pieces& pieces, ChessMove move, const MoveRoles& roles);
 
 struct MoveRecord {
     std::uint64_t info;   // info before the move
-    std::uint16_t moved;  // bit i: the move saved pieces[i] on pieces_stacks[i]
+    std::uint16_t saved;  // bit i: the move saved pieces[i] on pieces_stacks[i]
 };
 
 inline Bitboard move_bit(Bitboard value, Square source, Square destination) {
@@ -103,9 +106,6 @@ inline Bitboard delete_bit(Bitboard value, Square index) { return value & ~squar
 // 64; a character that is not a piece letter, a digit or "/" is an internal
 // failure.
 std::array<Bitboard, 12> pieces_from_fen(std::string_view fen);
-
-// The parts between "/" in reverse order ("a/b/" gives "/b/a").
-std::string reverse_fen(std::string_view text);
 
 void expand_planes(const std::array<Bitboard, 12>& pieces, Planes& out);
 
@@ -125,13 +125,12 @@ struct Board {
     std::size_t write_fen(char* out) const;
     std::string to_fen() const;
 
+    // 1 when white is to move, 0 when black is (the info bit itself).
     std::uint64_t to_move() const { return info & WHITE_TO_MOVE; }
+    Color side_to_move() const { return mirelo::side_to_move(info); }
 
     Bitboard occupancy() const { return mirelo::occupancy(pieces); }
-    Bitboard colour_mask(unsigned offset) const { return mirelo::colour_mask(pieces, offset); }
-    unsigned get_piece(Square square, unsigned first, unsigned last, Bitboard blockers) const {
-        return piece_on(pieces, square, first, last, blockers);
-    }
+    Bitboard pieces_of(Color c) const { return mirelo::pieces_of(pieces, c); }
 
     // Makes a move as the generator produces them; a move from an empty square
     // is an internal failure and changes nothing.

@@ -78,7 +78,7 @@ std::size_t ChessMove::write(char* out) const {
     const unsigned code = special();
     if (code < PROMOTE_KNIGHT) return 4;
     if (code > PROMOTE_QUEEN) fail("Move has no text form: special code " + std::to_string(code));
-    out[4] = "nbrq"[code - PROMOTE_KNIGHT];
+    out[4] = PIECE_LETTERS[make_piece(BLACK, promotion_type(code))];  // lower case
     return 5;
 }
 

@@ -22,6 +22,13 @@ enum Special : unsigned {
     PROMOTE_QUEEN = 7,
 };
 
+constexpr bool is_promotion(unsigned special) { return special >= PROMOTE_KNIGHT && special <= PROMOTE_QUEEN; }
+
+// The piece a promotion code makes: knight, bishop, rook or queen.
+constexpr PieceType promotion_type(unsigned special) {
+    return static_cast<PieceType>(KNIGHT + (special - PROMOTE_KNIGHT));
+}
+
 struct ChessMove {
     std::uint16_t data;  // left uninitialised by default: move lists are large
 

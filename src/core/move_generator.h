@@ -1,6 +1,7 @@
 // Legal move generation: magic-bitboard attack tables, pseudo-legal moves in a
-// fixed order, the attack test, and legality by playing each move, testing
-// the mover's king and taking the move back.
+// fixed order, the attack queries, and the legality filter, which decides from
+// the checks and pins of the position and plays only the rare remaining moves
+// on a scratch copy of the bitboards.
 #pragma once
 
 #include <array>
@@ -32,98 +33,96 @@ struct MoveList {
     const ChessMove* end() const { return moves + size; }
 };
 
-constexpr unsigned ROOK_KIND = 3;    // piece_type selecting the rook tables
-constexpr unsigned BISHOP_KIND = 2;  // any other value selects the bishop tables
 constexpr std::size_t TABLE_SIZE = 4096;
-constexpr std::size_t TABLE_COUNT = 128;  // rook table of s at 2s, bishop table at 2s + 1
+constexpr std::size_t TABLE_COUNT = 128;
 
-constexpr std::array<std::int16_t, 4> ROOK_DIRECTIONS = {8, -8, 1, -1};
-constexpr std::array<std::int16_t, 4> BISHOP_DIRECTIONS = {9, -9, 7, -7};
-constexpr std::array<std::int16_t, 8> KING_DIRECTIONS = {-8, 8, 1, -1, 9, 7, -9, -7};
-constexpr std::array<std::int16_t, 8> KNIGHT_DIRECTIONS = {-17, -15, -6, 10, 17, 15, 6, -10};
+// Rooks come first, bishops second; the rook table of square s is table 2s,
+// its bishop table 2s + 1.
+constexpr std::size_t slider_index(PieceType slider) { return slider == ROOK ? 0 : 1; }
+constexpr std::size_t table_index(Square s, PieceType slider) { return 2 * s + slider_index(slider); }
 
-extern const std::array<std::uint64_t, 64> ROOK_MAGICS;
-extern const std::array<std::uint64_t, 64> BISHOP_MAGICS;
-extern const std::array<std::uint16_t, 64> ROOK_SHIFTS;
-extern const std::array<std::uint16_t, 64> BISHOP_SHIFTS;
+constexpr std::array<int, 4> ROOK_DIRECTIONS = {8, -8, 1, -1};
+constexpr std::array<int, 4> BISHOP_DIRECTIONS = {9, -9, 7, -7};
+constexpr std::array<int, 8> KING_DIRECTIONS = {-8, 8, 1, -1, 9, 7, -9, -7};
+constexpr std::array<int, 8> KNIGHT_DIRECTIONS = {-17, -15, -6, 10, 17, 15, 6, -10};
 
-// square + jump, unless it leaves the board or changes the file by more than
-// threshold (which is what stops a step from wrapping around the board edge).
-constexpr std::optional<std::uint16_t> validate_move(std::uint16_t square, std::int16_t jump, std::uint16_t threshold) {
-    const auto to = static_cast<std::uint16_t>(square + jump);
-    if (to > 63) return std::nullopt;
-    const int diff = static_cast<int>(to & 7) - static_cast<int>(square & 7);
-    if ((diff < 0 ? -diff : diff) > threshold) return std::nullopt;
-    return to;
+// Multipliers that map every blocker configuration of a square's relevance
+// mask one-to-one onto 0 .. 2^n - 1, n being the number of mask squares:
+// [slider_index(slider)][square].
+extern const std::array<std::array<std::uint64_t, 64>, 2> MAGIC_NUMBERS;
+
+// from + jump, unless it leaves the board or changes the file by more than
+// max_file_change (which is what stops a step from wrapping around the board
+// edge: a wrapped step changes the file by 6 or 7).
+constexpr std::optional<Square> step_target(Square from, int jump, unsigned max_file_change) {
+    const int to = static_cast<int>(from) + jump;
+    if (to < 0 || to > 63) return std::nullopt;
+    const int diff = (to & 7) - static_cast<int>(file_of(from));
+    if (static_cast<unsigned>(diff < 0 ? -diff : diff) > max_file_change) return std::nullopt;
+    return static_cast<Square>(to);
 }
 
-std::vector<std::size_t> get_bits(Bitboard n);
-Bitboard get_rook_cross(Square square);
-Bitboard get_bishop_cross(Square square);
-Bitboard get_king_circle(Square square);
-Bitboard get_moves_from_blockers(Square square, Bitboard blocker_bitboard,
-                                 const std::array<std::int16_t, 4>& directions);
+// The squares whose occupancy decides a slider's attacks: its rays without
+// the board edge they run into.
+Bitboard rook_relevance_mask(Square square);
+Bitboard bishop_relevance_mask(Square square);
+
+// One square's entry into a slider's attack table.
+struct Magic {
+    Bitboard mask;
+    Bitboard magic;
+    unsigned shift;  // 64 - the number of mask squares
+    const Bitboard* attacks;
+
+    unsigned index(Bitboard occupied) const { return static_cast<unsigned>(((occupied & mask) * magic) >> shift); }
+};
 
 class MoveGenerator {
 public:
     // Builds the 128 attack tables (4 MiB).
     MoveGenerator();
 
-    // The table for a square and kind, TABLE_SIZE entries.
-    const Bitboard* table(Square square, unsigned piece_type) const {
-        return sliding_moves_.get() + (2 * square + (piece_type == ROOK_KIND ? 0 : 1)) * TABLE_SIZE;
+    // The attack set of a rook or bishop on square for the occupancy; it
+    // includes the first occupied square of each ray, whatever its colour.
+    Bitboard slider_attacks(Square square, Bitboard occupied, PieceType slider) const {
+        const Magic& m = magic(square, slider);
+        return m.attacks[m.index(occupied)];
     }
 
-    // The attack set of a slider on square for the occupancy; it includes the
-    // first occupied square of each ray, whatever its colour.
-    Bitboard slider_attacks(Square square, Bitboard occupancy, unsigned piece_type) const {
-        const Magic& m = magics_[2 * square + (piece_type == ROOK_KIND ? 0 : 1)];
-        return m.table[((occupancy & m.mask) * m.magic) >> m.shift];
+    const Magic& magic(Square square, PieceType slider) const {
+        return magics_[table_index(square, slider)];
     }
 
-    // Is square attacked by the side opposite to to_move (1 = white)?
-    bool square_in_check(const Pieces& pieces, Square square, std::uint64_t to_move) const;
-    bool square_in_check(const Board& board, Square square, std::uint64_t to_move) const {
-        return square_in_check(board.pieces, square, to_move);
+    // The pieces of colour by that attack square, for the given occupancy.
+    Bitboard attackers_to(const Pieces& pieces, Square square, Color by, Bitboard occupied) const;
+
+    // Does any piece of colour by attack square?
+    bool attacked(const Pieces& pieces, Square square, Color by, Bitboard occupied) const {
+        return attackers_to(pieces, square, by, occupied) != 0;
     }
 
-    // The pieces of the side opposite to to_move that attack square.
-    Bitboard attackers(const Pieces& pieces, Square square, std::uint64_t to_move, Bitboard occupied) const;
+    // The pieces of colour c that alone stand between its king on the given
+    // square and a slider of the other colour.
+    Bitboard pinned_pieces(const Pieces& pieces, Square king, Color c, Bitboard occupied) const;
 
-    // The pieces of the side to_move (1 = white) that alone stand between its
-    // king on the given square and a slider of the other side.
-    Bitboard pinned_pieces(const Pieces& pieces, Square king, std::uint64_t to_move, Bitboard occupied) const;
-
-    // Is the king of the given side (1 = white) attacked? With several kings
-    // only the lowest is looked at; a side without a king is never in check.
-    bool king_attacked(const Pieces& pieces, std::uint64_t side) const;
-
-    // Right after a move: is the king of the side that just moved attacked?
-    bool phantom_check(const Board& board) const { return king_attacked(board.pieces, board.to_move() ^ 1); }
+    // Is the king of colour c attacked? With several kings only the lowest is
+    // looked at; a side without a king is never in check.
+    bool king_attacked(const Pieces& pieces, Color c) const;
 
     void pseudo_moves(const Board& board, MoveList& out) const;
 
-    // The legal moves of the side to move, in pseudo-legal order. Every move
-    // tried is taken back: the board is as it was afterwards.
+    // The legal moves of the side to move, in pseudo-legal order. The board is
+    // only read.
     void moves(Board& board, MoveList& out) const;
 
     // Number of legal move paths of the given depth, counted in bulk at the last ply.
     std::uint64_t perft(Board& board, int depth) const;
 
 private:
-    struct Magic {
-        Bitboard mask;
-        Bitboard magic;
-        unsigned shift;
-        const Bitboard* table;
-    };
-
-    void king_moves(const Board& board, Bitboard self_mask, Bitboard opp_mask, MoveList& out) const;
-    bool can_castle(const Board& board, std::initializer_list<Square> squares, Bitboard blockers,
-                    std::optional<Square> queen_side) const;
-    void pawn_moves(const Board& board, unsigned offset, Bitboard self_mask, Bitboard opp_mask, MoveList& out) const;
-    void magic_moves(const Board& board, unsigned offset, Bitboard self_mask, Bitboard opp_mask, unsigned piece_type,
-                     MoveList& out) const;
+    void king_moves(const Board& board, Color us, Bitboard own, Bitboard occupied, MoveList& out) const;
+    void pawn_moves(const Board& board, Color us, Bitboard theirs, Bitboard occupied, MoveList& out) const;
+    void slider_moves(const Board& board, Color us, PieceType slider, Bitboard own, Bitboard occupied,
+                      MoveList& out) const;
 
     struct FreeTables {
         void operator()(Bitboard* tables) const { std::free(tables); }

@@ -24,8 +24,6 @@ public:
         return (xorshifted >> rot) | (xorshifted << ((0u - rot) & 31));
     }
 
-    std::uint64_t state() const { return state_; }
-
 private:
     static constexpr std::uint64_t MULTIPLIER = 6364136223846793005ULL;
 

@@ -62,7 +62,7 @@ std::pair<std::uint64_t, std::uint16_t> zobrist_keys(const ZobristTable64& z64, 
 ZobristBoardComponent ZobristBoardComponent::make(const std::array<Bitboard, 12>& pieces, std::uint64_t info) {
     const TablePair& tables = shared_tables();
     ZobristBoardComponent component;
-    std::tie(component.z_key, component.z_sum) = zobrist_keys(tables.z64, tables.z16, pieces, info);
+    std::tie(component.z_key, component.z_key16) = zobrist_keys(tables.z64, tables.z16, pieces, info);
     component.z64 = &tables.z64;
     component.z16 = &tables.z16;
     return component;

@@ -8,7 +8,6 @@
 #include <utility>
 
 #include "bits.h"
-#include "failure.h"
 
 namespace mirelo {
 
@@ -24,11 +23,6 @@ struct ZobristLookupTable {
     // Fills the table from the deterministic generator: increment 9 for the
     // 64-bit table, 3 for the 16-bit one.
     static ZobristLookupTable make(std::uint64_t seed);
-
-    T index(std::size_t i) const {
-        if (i >= FEATURE_COUNT) fail("index out of range: Zobrist feature " + std::to_string(i));
-        return features[i];
-    }
 };
 
 using ZobristTable64 = ZobristLookupTable<std::uint64_t>;
@@ -39,7 +33,7 @@ using ZobristTable16 = ZobristLookupTable<std::uint16_t>;
 // the same values from the same seeds, so all boards share that pair.
 struct ZobristBoardComponent {
     std::uint64_t z_key = 0;
-    std::uint16_t z_sum = 0;  // an XOR too, despite its name
+    std::uint16_t z_key16 = 0;  // the same features from the 16-bit table
     const ZobristTable64* z64 = nullptr;
     const ZobristTable16* z16 = nullptr;
 
@@ -50,7 +44,7 @@ struct ZobristBoardComponent {
     void xor_piece(unsigned piece, Square square) {
         const std::size_t i = piece * 64 + square;
         z_key ^= z64->features[i];
-        z_sum ^= z16->features[i];
+        z_key16 ^= z16->features[i];
     }
 
     // Toggles the features of every square in changed for piece.
@@ -64,7 +58,7 @@ struct ZobristBoardComponent {
         while (changed) {
             const std::size_t i = INFO_FEATURE_BASE + pop_lowest(changed);
             z_key ^= z64->features[i];
-            z_sum ^= z16->features[i];
+            z_key16 ^= z16->features[i];
         }
     }
 };

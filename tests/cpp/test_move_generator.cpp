@@ -23,65 +23,79 @@ std::vector<std::string> texts(const MoveList& list) {
     return out;
 }
 
-TEST(Tables, MasksShiftsAndOneToOneKeys) {
-    EXPECT_EQ(get_rook_cross(0), 0x000101010101017EULL);
-    EXPECT_EQ(get_rook_cross(63), 0x7E80808080808000ULL);
-    EXPECT_EQ(get_rook_cross(27), 0x0008080876080800ULL);
-    EXPECT_EQ(get_bishop_cross(0), 0x0040201008040200ULL);
-    EXPECT_EQ(get_bishop_cross(63), 0x0040201008040200ULL);
-    EXPECT_EQ(get_bishop_cross(27), 0x0040221400142200ULL);
-    EXPECT_EQ(get_bishop_cross(7), 0x0002040810204000ULL);
+// A slider's attacks walked square by square: the reference for the tables.
+Bitboard walked_attacks(Square square, Bitboard blockers, const std::array<int, 4>& directions) {
+    Bitboard attacks = 0;
+    for (const int direction : directions) {
+        for (auto to = step_target(square, direction, 1); to; to = step_target(*to, direction, 1)) {
+            attacks |= square_bit(*to);
+            if (has(blockers, *to)) break;
+        }
+    }
+    return attacks;
+}
+
+TEST(Tables, MasksAndOneToOneKeys) {
+    EXPECT_EQ(rook_relevance_mask(0), 0x000101010101017EULL);
+    EXPECT_EQ(rook_relevance_mask(63), 0x7E80808080808000ULL);
+    EXPECT_EQ(rook_relevance_mask(27), 0x0008080876080800ULL);
+    EXPECT_EQ(bishop_relevance_mask(0), 0x0040201008040200ULL);
+    EXPECT_EQ(bishop_relevance_mask(63), 0x0040201008040200ULL);
+    EXPECT_EQ(bishop_relevance_mask(27), 0x0040221400142200ULL);
+    EXPECT_EQ(bishop_relevance_mask(7), 0x0002040810204000ULL);
     for (Square s = 0; s < 64; ++s) {
-        for (const bool rook : {true, false}) {
-            const Bitboard mask = rook ? get_rook_cross(s) : get_bishop_cross(s);
-            const unsigned shift = rook ? ROOK_SHIFTS[s] : BISHOP_SHIFTS[s];
-            const std::uint64_t magic = rook ? ROOK_MAGICS[s] : BISHOP_MAGICS[s];
+        for (const PieceType slider : {ROOK, BISHOP}) {
+            const Magic& magic = generator().magic(s, slider);
+            const Bitboard mask = slider == ROOK ? rook_relevance_mask(s) : bishop_relevance_mask(s);
+            ASSERT_EQ(magic.mask, mask);
             const int n = std::popcount(mask);
-            ASSERT_EQ(n, 64 - static_cast<int>(shift)) << s;
-            std::set<std::uint64_t> keys;
-            const std::vector<std::size_t> bits = get_bits(mask);
-            for (std::uint64_t pattern = 0; pattern < (1ull << n); ++pattern) {
-                Bitboard blockers = 0;
-                for (int k = 0; k < n; ++k)
-                    if ((pattern >> k) & 1) blockers |= square_bit(static_cast<Square>(bits[static_cast<std::size_t>(k)]));
-                const std::uint64_t key = (blockers * magic) >> (shift % 64);
-                ASSERT_LT(key, 1ull << n);
+            ASSERT_EQ(magic.shift, 64u - static_cast<unsigned>(n)) << s;
+            std::set<unsigned> keys;
+            // Every subset of the mask.
+            Bitboard blockers = 0;
+            do {
+                const unsigned key = magic.index(blockers);
+                ASSERT_LT(key, 1u << n);
                 keys.insert(key);
-                // The table holds the ray walk of every configuration.
-                ASSERT_EQ(generator().slider_attacks(s, blockers, rook ? ROOK_KIND : BISHOP_KIND),
-                          get_moves_from_blockers(s, blockers, rook ? ROOK_DIRECTIONS : BISHOP_DIRECTIONS));
-            }
-            EXPECT_EQ(keys.size(), 1ull << n) << s;
+                ASSERT_EQ(generator().slider_attacks(s, blockers, slider),
+                          walked_attacks(s, blockers, slider == ROOK ? ROOK_DIRECTIONS : BISHOP_DIRECTIONS));
+                blockers = (blockers - mask) & mask;
+            } while (blockers);
+            EXPECT_EQ(keys.size(), 1u << n) << s;
         }
     }
 }
 
-TEST(Tables, StepsAndRays) {
-    EXPECT_FALSE(validate_move(0, -1, 1));
-    EXPECT_FALSE(validate_move(7, 1, 1));
-    EXPECT_FALSE(validate_move(1, 6, 2));
-    EXPECT_EQ(validate_move(1, 17, 2), 18);
-    EXPECT_EQ(get_king_circle(0), square_bit(1) | square_bit(8) | square_bit(9));
-    EXPECT_EQ(get_king_circle(63), square_bit(62) | square_bit(55) | square_bit(54));
-    EXPECT_TRUE(get_bits(0).empty());
-    EXPECT_EQ(get_bits(0x8000000000000001ULL), (std::vector<std::size_t>{0, 63}));
-    EXPECT_EQ(generator().slider_attacks(0, 0, ROOK_KIND), 0x01010101010101FEULL);
-    EXPECT_EQ(get_moves_from_blockers(0, square_bit(24), ROOK_DIRECTIONS) & 0x0101010101010100ULL,
+TEST(Tables, Steps) {
+    EXPECT_FALSE(step_target(0, -1, 1));
+    EXPECT_FALSE(step_target(7, 1, 1));
+    EXPECT_FALSE(step_target(1, 6, 2));
+    EXPECT_EQ(step_target(1, 17, 2), 18u);
+    EXPECT_EQ(generator().slider_attacks(0, 0, ROOK), 0x01010101010101FEULL);
+    EXPECT_EQ(generator().slider_attacks(0, square_bit(24), ROOK) & 0x0101010101010100ULL,
               square_bit(8) | square_bit(16) | square_bit(24));
 }
 
 TEST(AttackTest, PiecesAttackingSquares) {
-    const auto& g = generator();
-    EXPECT_TRUE(g.square_in_check(board_of("4k3/8/8/8/8/5n2/8/4K3 w - -"), 4, 1));
-    EXPECT_TRUE(g.square_in_check(board_of("4k3/8/8/8/8/8/3p4/4K3 w - -"), 4, 1));
-    EXPECT_TRUE(g.square_in_check(board_of("4k3/8/8/8/8/8/5p2/4K3 w - -"), 4, 1));
-    EXPECT_FALSE(g.square_in_check(board_of("4k3/8/8/8/8/8/4p3/4K3 w - -"), 4, 1));
-    EXPECT_TRUE(g.square_in_check(board_of("4k3/8/8/8/4P3/8/8/4K3 b - -"), 35, 0));
-    EXPECT_TRUE(g.square_in_check(board_of("4k3/8/8/8/4P3/8/8/4K3 b - -"), 37, 0));
-    EXPECT_FALSE(g.square_in_check(board_of("4k3/8/8/8/4P3/8/8/4K3 b - -"), 36, 0));
-    EXPECT_TRUE(g.square_in_check(board_of("4r2k/8/8/8/8/8/8/4K3 w - -"), 4, 1));
-    EXPECT_FALSE(g.square_in_check(board_of("4r2k/8/8/8/8/8/4B3/4K3 w - -"), 4, 1));
-    EXPECT_TRUE(g.square_in_check(board_of("7k/8/8/8/8/8/3k4/4K3 w - -"), 4, 1));
+    const auto attacked = [](std::string_view fen, Square square, Color by) {
+        const Board board = board_of(fen);
+        return generator().attacked(board.pieces, square, by, board.occupancy());
+    };
+    EXPECT_TRUE(attacked("4k3/8/8/8/8/5n2/8/4K3 w - -", 4, BLACK));
+    EXPECT_TRUE(attacked("4k3/8/8/8/8/8/3p4/4K3 w - -", 4, BLACK));
+    EXPECT_TRUE(attacked("4k3/8/8/8/8/8/5p2/4K3 w - -", 4, BLACK));
+    EXPECT_FALSE(attacked("4k3/8/8/8/8/8/4p3/4K3 w - -", 4, BLACK));
+    EXPECT_TRUE(attacked("4k3/8/8/8/4P3/8/8/4K3 b - -", 35, WHITE));
+    EXPECT_TRUE(attacked("4k3/8/8/8/4P3/8/8/4K3 b - -", 37, WHITE));
+    EXPECT_FALSE(attacked("4k3/8/8/8/4P3/8/8/4K3 b - -", 36, WHITE));
+    EXPECT_TRUE(attacked("4r2k/8/8/8/8/8/8/4K3 w - -", 4, BLACK));
+    EXPECT_FALSE(attacked("4r2k/8/8/8/8/8/4B3/4K3 w - -", 4, BLACK));
+    EXPECT_TRUE(attacked("7k/8/8/8/8/8/3k4/4K3 w - -", 4, BLACK));
+    // The king's neighbours, and the attackers named one by one.
+    const Board board = board_of("4k3/8/8/8/8/5n2/3p4/r3K3 w - -");
+    EXPECT_EQ(generator().attackers_to(board.pieces, 4, BLACK, board.occupancy()),
+              square_bit(0) | square_bit(11) | square_bit(21));
+    EXPECT_EQ(generator().attackers_to(board.pieces, 11, WHITE, board.occupancy()), square_bit(4));
 }
 
 TEST(Generation, OrderOnTheListedPositions) {
@@ -144,7 +158,7 @@ std::vector<ChessMove> reference_moves(Board& board) {
         } catch (const Failure&) {
             continue;
         }
-        const bool valid = !generator().phantom_check(board);
+        const bool valid = !generator().king_attacked(board.pieces, ~board.side_to_move());
         board.pop_move();
         if (valid) legal.push_back(move);
     }

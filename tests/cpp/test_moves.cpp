@@ -77,19 +77,19 @@ Board board_of(std::string_view fen) { return Board::from_fen(fen).value(); }
 void expect_keys_match_position(const Board& board) {
     const auto [key, sum] = zobrist_keys(*board.zobrist.z64, *board.zobrist.z16, board.pieces, board.info);
     ASSERT_EQ(board.zobrist.z_key, key) << board.to_fen();
-    ASSERT_EQ(board.zobrist.z_sum, sum) << board.to_fen();
+    ASSERT_EQ(board.zobrist.z_key16, sum) << board.to_fen();
 }
 
 void expect_same(const Board& a, const Board& b) {
     EXPECT_EQ(a.pieces, b.pieces);
     EXPECT_EQ(a.info, b.info);
     EXPECT_EQ(a.zobrist.z_key, b.zobrist.z_key);
-    EXPECT_EQ(a.zobrist.z_sum, b.zobrist.z_sum);
+    EXPECT_EQ(a.zobrist.z_key16, b.zobrist.z_key16);
     EXPECT_EQ(a.pieces_stacks, b.pieces_stacks);
     ASSERT_EQ(a.move_stack.size(), b.move_stack.size());
     for (std::size_t i = 0; i < a.move_stack.size(); ++i) {
         EXPECT_EQ(a.move_stack[i].info, b.move_stack[i].info);
-        EXPECT_EQ(a.move_stack[i].moved, b.move_stack[i].moved);
+        EXPECT_EQ(a.move_stack[i].saved, b.move_stack[i].saved);
     }
 }
 
@@ -101,15 +101,15 @@ TEST(PushPop, E2E4RecordsAndKeys) {
     EXPECT_EQ(board.info, 0x2001Eu);
     ASSERT_EQ(board.move_stack.size(), 1u);
     EXPECT_EQ(board.move_stack[0].info, 0x1Fu);
-    EXPECT_EQ(board.move_stack[0].moved, 0x001);
+    EXPECT_EQ(board.move_stack[0].saved, 0x001);
     EXPECT_EQ(board.pieces_stacks[0], std::vector<Bitboard>{0xFF00});
     EXPECT_EQ(board.zobrist.z_key, 0x16C463C54535BBA0u);
-    EXPECT_EQ(board.zobrist.z_sum, 0xBAA1);
+    EXPECT_EQ(board.zobrist.z_key16, 0xBAA1);
 
     board.push_move(parse("d7d5"));
     EXPECT_EQ(board.info, 0x11Fu);  // bit 17 cleared, bit 8 (d-file for white) and side set
     board.push_move(parse("e4d5"));
-    EXPECT_EQ(board.move_stack.back().moved, 0x041);
+    EXPECT_EQ(board.move_stack.back().saved, 0x041);
     EXPECT_FALSE(has(board.pieces[6], 35));
     for (int i = 0; i < 3; ++i) board.pop_move();
     expect_same(board, start);
@@ -118,7 +118,7 @@ TEST(PushPop, E2E4RecordsAndKeys) {
 TEST(PushPop, SpecialMovesSaveTheirWords) {
     Board ep = board_of("4k3/8/8/3pP3/8/8/8/4K3 w - d6");
     ep.push_move(parse("e5d6"));
-    EXPECT_EQ(ep.move_stack.back().moved, 0x041);
+    EXPECT_EQ(ep.move_stack.back().saved, 0x041);
     EXPECT_FALSE(has(ep.pieces[6], 35));
     EXPECT_EQ(ep.info & EN_PASSANT_MASK, 0u);
 
@@ -128,12 +128,12 @@ TEST(PushPop, SpecialMovesSaveTheirWords) {
         EXPECT_EQ(board.pieces[5], square_bit(6));
         EXPECT_EQ(board.pieces[3], square_bit(5));
         EXPECT_EQ(board.info & 0x1E, 0u);
-        EXPECT_EQ(board.move_stack.back().moved, 0x028);
+        EXPECT_EQ(board.move_stack.back().saved, 0x028);
     }
 
     Board promotion = board_of("3rk3/4P3/8/8/8/8/8/4K3 w - -");
     promotion.push_move(parse("e7d8n"));
-    EXPECT_EQ(promotion.move_stack.back().moved, 0x203);
+    EXPECT_EQ(promotion.move_stack.back().saved, 0x203);
     EXPECT_EQ(promotion.pieces[1], square_bit(59));
 }
 
@@ -217,15 +217,12 @@ TEST(Board, BitOperations) {
     EXPECT_EQ(move_bit(0b0101, 0, 0), 0b0101u);
     EXPECT_EQ(delete_bit(0b0101, 2), 0b0001u);
     const Board board = board_of(DEFAULT_FEN);
-    EXPECT_EQ(board.get_piece(20, 0, 12, board.occupancy()), NO_PIECE);
-    EXPECT_EQ(board.get_piece(60, 0, 6, board.occupancy()), NO_PIECE);
-    EXPECT_EQ(board.get_piece(60, 0, 12, board.occupancy()), 11u);
+    EXPECT_EQ(piece_on(board.pieces, 20, 0, 12, board.occupancy()), NO_PIECE);
+    EXPECT_EQ(piece_on(board.pieces, 60, 0, 6, board.occupancy()), NO_PIECE);
+    EXPECT_EQ(piece_on(board.pieces, 60, 0, 12, board.occupancy()), 11u);
 }
 
-TEST(Fen, ReverseAndLenientReading) {
-    EXPECT_EQ(reverse_fen("a/b/"), "/b/a");
-    EXPECT_EQ(reverse_fen("abc"), "abc");
-    EXPECT_EQ(reverse_fen(""), "");
+TEST(Fen, LenientReading) {
     EXPECT_EQ(pieces_from_fen("p7/8/8/8/8/8/8/8/8")[6], 1u);  // the ninth rank wraps to a1
     EXPECT_EQ(board_of("8/8/8/8/8/8/8/8 w - z").info, 1u | (1ull << 30));
     EXPECT_EQ(board_of("8/8/8/8/8/8/8/8 b KQ-kq e3").info, 0x6u | (1ull << 17));
