@@ -1,5 +1,6 @@
 #include "move_generator.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <new>
@@ -349,29 +350,35 @@ void MoveGenerator::moves(Board& board, MoveList& out) const {
     if (checkers) targets = (checkers & (checkers - 1)) ? 0 : checkers | LINES.between[k][lowest(checkers)];
     const Bitboard pinned = pinned_pieces(pieces, k, us, occupied);
 
-    std::size_t kept = 0;
-    for (const ChessMove move : out) {
+    // The king's own moves lead the list. It must not be attacked where it
+    // lands; it no longer shields that square from a slider behind it.
+    // Castling is listed only when the king's home, the square it crosses and
+    // the one it lands on are not attacked; the move vacates the home square,
+    // but a ray through it to the landing square would have attacked the home
+    // too, and the corner the rook leaves lies on no ray to the landing square.
+    std::size_t kept = 0, i = 0;
+    for (; i < out.size && out.moves[i].from() == k; ++i) {
+        const ChessMove move = out.moves[i];
+        out.moves[kept] = move;
+        kept += move.special() == CASTLING || !attacked(pieces, move.to(), ~us, occupied ^ king);
+    }
+
+    // Any other move exposes the king only by leaving the line of a pin, and
+    // must answer a check; en passant, which takes a pawn off a second square,
+    // is played on the scratch copy. Without check, pin or en-passant flag
+    // every one of them is legal.
+    const bool en_passant = (board.info >> side(us).en_passant_bit) & 0xFF;
+    if (!checkers && !pinned && !en_passant) {
+        if (kept < i) std::copy(out.moves + i, out.moves + out.size, out.moves + kept);
+        out.size -= i - kept;
+        return;
+    }
+    for (; i < out.size; ++i) {
+        const ChessMove move = out.moves[i];
         const Square from = move.from(), to = move.to();
-        bool legal;
-        if (move.special() == EN_PASSANT) {
-            // Rare, and it takes a pawn off a second square.
-            legal = keeps_king_safe(move);
-        } else if (move.special() == CASTLING) {
-            // Listed only when the king's home, the square it crosses and the
-            // one it lands on are not attacked. The move vacates the home
-            // square, but a ray through it to the landing square would have
-            // attacked the home too, and the corner the rook leaves lies on no
-            // ray to the landing square.
-            legal = true;
-        } else if (from == k) {
-            // The king must not be attacked where it lands; it no longer
-            // shields that square from a slider behind it.
-            legal = !attacked(pieces, to, ~us, occupied ^ king);
-        } else {
-            // Any other move exposes the king only by leaving the line of a
-            // pin, and must answer a check.
-            legal = has(targets, to) && (!has(pinned, from) || has(LINES.line[k][from], to));
-        }
+        const bool legal = move.special() == EN_PASSANT
+                               ? keeps_king_safe(move)
+                               : has(targets, to) && (!has(pinned, from) || has(LINES.line[k][from], to));
         out.moves[kept] = move;
         kept += legal;
     }
