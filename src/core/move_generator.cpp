@@ -221,24 +221,78 @@ bool MoveGenerator::king_attacked(const Pieces& pieces, Color c) const {
 
 namespace {
 
-// Step moves of every piece in from (kings or knights) to squares not held by own.
-void step_moves(Bitboard from_squares, const std::array<Steps, 64>& table, Bitboard own, MoveList& out) {
-    for (Bitboard b = from_squares; b;) {
-        const Square from = pop_lowest(b);
-        const Steps& steps = table[from];
-        for (std::uint8_t i = 0; i < steps.count; ++i)
-            if (!has(own, steps.to[i])) out.push(from, steps.to[i], ORDINARY);
-    }
+// Ordinary moves from one square to every target, lowest target first.
+void add_targets(MoveList& out, Square from, Bitboard targets) {
+    while (targets) out.push(from, pop_lowest(targets), ORDINARY);
+}
+void add_targets(MoveCount& out, Square, Bitboard targets) { out.size += static_cast<std::size_t>(std::popcount(targets)); }
+
+// Ordinary moves from one square to the step targets in allowed, in the order
+// of the step list.
+void add_steps(MoveList& out, Square from, const Steps& steps, Bitboard allowed) {
+    for (std::uint8_t i = 0; i < steps.count; ++i)
+        if (has(allowed, steps.to[i])) out.push(from, steps.to[i], ORDINARY);
+}
+void add_steps(MoveCount& out, Square, const Steps& steps, Bitboard allowed) {
+    for (std::uint8_t i = 0; i < steps.count; ++i) out.size += has(allowed, steps.to[i]);
 }
 
 }  // namespace
 
-void MoveGenerator::king_moves(const Board& board, Color us, Bitboard own, Bitboard occupied, MoveList& out) const {
+// What a listed move must respect. Pseudo-legal moves may land anywhere but
+// on an own piece. Legal ones also answer a check, keep a pinned piece on the
+// line through its king, and never put the king on an attacked square.
+struct MoveGenerator::Limits {
+    bool legal;
+    Square king;       // the one king of the side to move, when legal
+    Bitboard targets;  // where a piece other than a king may land
+    Bitboard pinned;
+
+    Bitboard allowed(Square from) const {
+        return has(pinned, from) ? targets & LINES.line[king][from] : targets;
+    }
+};
+
+MoveGenerator::Limits MoveGenerator::pseudo_limits(const Board& board) const {
+    return Limits{false, 0, ~board.pieces_of(board.side_to_move()), 0};
+}
+
+bool MoveGenerator::keeps_king_safe(const Board& board, ChessMove move) const {
+    // Played on a scratch copy of the bitboards, exactly as push_move would
+    // play it; dropping the copy takes the move back. A move the board would
+    // refuse to play is not legal. Only malformed positions list one: an
+    // en-passant flag pointing at the mover's own piece, or a square held
+    // twice, where the piece that moves can differ from the one the move was
+    // generated for.
+    const MoveRoles roles = move_roles(board.pieces, board.occupancy(), move);
+    if (roles.problem != MoveRoles::Problem::none) return false;
+    Pieces after = board.pieces;
+    apply_move(after, move, roles);
+    return !king_attacked(after, board.side_to_move());
+}
+
+template <typename Out>
+void MoveGenerator::king_moves(const Board& board, Color us, const Limits& limits, Bitboard own, Bitboard occupied,
+                               Out& out) const {
     const Bitboard kings = board.pieces[make_piece(us, KING)];
-    step_moves(kings, KING_STEPS, own, out);
+    for (Bitboard b = kings; b;) {
+        const Square from = pop_lowest(b);
+        Bitboard allowed = KING_ATTACKS[from] & ~own;
+        // A legal one must not be attacked where it lands; it no longer
+        // shields that square from a slider behind it.
+        if (limits.legal)
+            for (Bitboard t = allowed; t;) {
+                const Square to = pop_lowest(t);
+                if (attacked(board.pieces, to, ~us, occupied ^ kings)) allowed ^= square_bit(to);
+            }
+        add_steps(out, from, KING_STEPS[from], allowed);
+    }
     // Castling: the king on its home square and not in check, the squares
     // between king and rook empty, and the squares the king passes and lands on
-    // not attacked. The rook itself is not looked at.
+    // not attacked. The rook itself is not looked at. That makes the move
+    // legal too: it vacates the home square, but a ray through it to the
+    // landing square would have attacked the home, and the corner the rook
+    // leaves lies on no ray to the landing square.
     const SideFacts& ours = side(us);
     const std::uint64_t rights = info_bit(ours.castling[KING_SIDE].right) | info_bit(ours.castling[QUEEN_SIDE].right);
     if (!(board.info & rights) || !has(kings, ours.king_home) || attacked(board.pieces, ours.king_home, ~us, occupied))
@@ -251,145 +305,118 @@ void MoveGenerator::king_moves(const Board& board, Color us, Bitboard own, Bitbo
     }
 }
 
-void MoveGenerator::pawn_moves(const Board& board, Color us, Bitboard theirs, Bitboard occupied, MoveList& out) const {
+template <typename Out>
+void MoveGenerator::pawn_moves(const Board& board, Color us, const Limits& limits, Bitboard theirs,
+                               Bitboard occupied, Out& out) const {
     const SideFacts& ours = side(us);
     const auto promotions = [&](Square from, Square to) {
         for (unsigned special = PROMOTE_KNIGHT; special <= PROMOTE_QUEEN; ++special) out.push(from, to, special);
     };
+    // The en-passant flag alone decides, for a pawn on its en-passant rank;
+    // the target square is not examined. Such a pawn's capture targets are the
+    // rank beyond.
+    const Bitboard en_passant_files = (board.info >> ours.en_passant_bit) & 0xFF;
+    const Bitboard en_passant_targets = en_passant_files
+                                        << (8 * static_cast<int>(ours.en_passant_rank + ours.forward));
 
     for (Bitboard b = board.pieces[make_piece(us, PAWN)]; b;) {
         const Square from = pop_lowest(b);
-        const Steps& targets = PAWN_CAPTURES[us][from];
-        for (std::uint8_t k = 0; k < targets.count; ++k) {
-            const Square to = targets.to[k];
-            if (has(theirs, to)) {
-                if (rank_of(from) == ours.promotion_rank)
-                    promotions(from, to);
-                else
-                    out.push(from, to, ORDINARY);
+        const Bitboard allowed = limits.allowed(from);
+        if (PAWN_ATTACKS[us][from] & (theirs | en_passant_targets)) {
+            const Steps& targets = PAWN_CAPTURES[us][from];
+            for (std::uint8_t k = 0; k < targets.count; ++k) {
+                const Square to = targets.to[k];
+                if (has(theirs & allowed, to)) {
+                    if (rank_of(from) == ours.promotion_rank)
+                        promotions(from, to);
+                    else
+                        out.push(from, to, ORDINARY);
+                }
+                // En passant takes a pawn off a second square: a legal one is
+                // tested by playing it.
+                if (has(en_passant_targets, to) &&
+                    (!limits.legal || keeps_king_safe(board, ChessMove::raw(from, to, EN_PASSANT))))
+                    out.push(from, to, EN_PASSANT);
             }
-            // The en-passant flag alone decides; the target square is not examined.
-            if (rank_of(from) == ours.en_passant_rank && ((board.info >> (ours.en_passant_bit + file_of(to))) & 1))
-                out.push(from, to, EN_PASSANT);
         }
         const Square to = from + static_cast<Square>(ours.pawn_push);  // wraps past 63 below rank 1
         if (to > 63 || has(occupied, to)) continue;
         if (rank_of(from) == ours.promotion_rank) {
-            promotions(from, to);
+            if (has(allowed, to)) promotions(from, to);
             continue;
         }
-        out.push(from, to, ORDINARY);
+        if (has(allowed, to)) out.push(from, to, ORDINARY);
         if (rank_of(from) == ours.start_rank) {
             const Square to2 = to + static_cast<Square>(ours.pawn_push);
-            if (to2 <= 63 && !has(occupied, to2)) out.push(from, to2, DOUBLE_STEP);
+            if (to2 <= 63 && !has(occupied, to2) && has(allowed, to2)) out.push(from, to2, DOUBLE_STEP);
         }
     }
 }
 
-void MoveGenerator::slider_moves(const Board& board, Color us, PieceType slider, Bitboard own, Bitboard occupied,
-                                 MoveList& out) const {
-    // Queens take part in both passes.
-    for (Bitboard b = board.pieces[make_piece(us, slider)] | board.pieces[make_piece(us, QUEEN)]; b;) {
-        const Square s = pop_lowest(b);
-        for (Bitboard targets = slider_attacks(s, occupied, slider) & ~own; targets;)
-            out.push(s, pop_lowest(targets), ORDINARY);
-    }
-}
-
-void MoveGenerator::pseudo_moves(const Board& board, MoveList& out) const {
+template <typename Out>
+void MoveGenerator::generate(const Board& board, const Limits& limits, Out& out) const {
     const Color us = board.side_to_move();
     const Bitboard own = board.pieces_of(us);
     const Bitboard theirs = board.pieces_of(~us);
     const Bitboard occupied = own | theirs;
-    out.size = 0;
-    king_moves(board, us, own, occupied, out);
-    step_moves(board.pieces[make_piece(us, KNIGHT)], KNIGHT_STEPS, own, out);
-    pawn_moves(board, us, theirs, occupied, out);
-    slider_moves(board, us, ROOK, own, occupied, out);
-    slider_moves(board, us, BISHOP, own, occupied, out);
+    king_moves(board, us, limits, own, occupied, out);
+    for (Bitboard b = board.pieces[make_piece(us, KNIGHT)]; b;) {
+        const Square from = pop_lowest(b);
+        add_steps(out, from, KNIGHT_STEPS[from], KNIGHT_ATTACKS[from] & limits.allowed(from));
+    }
+    pawn_moves(board, us, limits, theirs, occupied, out);
+    // Rooks and queens along ranks and files, then bishops and queens along
+    // diagonals: queens take part in both passes.
+    const Bitboard queens = board.pieces[make_piece(us, QUEEN)];
+    for (const PieceType slider : {ROOK, BISHOP})
+        for (Bitboard b = board.pieces[make_piece(us, slider)] | queens; b;) {
+            const Square from = pop_lowest(b);
+            add_targets(out, from, slider_attacks(from, occupied, slider) & limits.allowed(from));
+        }
 }
 
-void MoveGenerator::moves(Board& board, MoveList& out) const {
-    pseudo_moves(board, out);
+void MoveGenerator::pseudo_moves(const Board& board, MoveList& out) const {
+    out.size = 0;
+    generate(board, pseudo_limits(board), out);
+}
+
+template <typename Out>
+void MoveGenerator::legal_moves(const Board& board, Out& out) const {
+    out.size = 0;
     const Pieces& pieces = board.pieces;
-    const Bitboard occupied = board.occupancy();
     const Color us = board.side_to_move();
     const Bitboard king = pieces[make_piece(us, KING)];
-
-    // The full test plays the move on a scratch copy of the bitboards, exactly
-    // as push_move would play it, and tests the mover's king there; dropping
-    // the copy takes the move back. The board itself is never written. A move
-    // the board would refuse to play is not legal; only malformed positions
-    // list one: an en-passant flag pointing at the mover's own piece, or a
-    // square held twice, where the piece that moves can differ from the one
-    // the move was generated for.
-    const auto keeps_king_safe = [&](ChessMove move) {
-        const MoveRoles roles = move_roles(pieces, occupied, move);
-        if (roles.problem != MoveRoles::Problem::none) return false;
-        Pieces after = pieces;
-        apply_move(after, move, roles);
-        return !king_attacked(after, us);
-    };
-
-    // The shortcuts below need an ordinary placement: one king, no square
-    // held twice. Anything else gets the full test for every move.
+    // Deciding from checks and pins needs an ordinary placement: one king, no
+    // square held twice. Anything else plays every pseudo-legal move.
     if (!king || (king & (king - 1)) || squares_held_twice(pieces)) {
-        std::size_t kept = 0;
-        for (const ChessMove move : out)
-            if (keeps_king_safe(move)) out.moves[kept++] = move;
-        out.size = kept;
+        MoveList pseudo;
+        pseudo_moves(board, pseudo);
+        for (const ChessMove move : pseudo)
+            if (keeps_king_safe(board, move)) out.push(move.from(), move.to(), move.special());
         return;
     }
-
+    // A move of a piece other than the king exposes the king only by leaving
+    // the line of a pin, and must land on the checker or between it and the
+    // king when one piece gives check; when two do, only the king can move.
     const Square k = lowest(king);
+    const Bitboard occupied = board.occupancy();
     const Bitboard checkers = attackers_to(pieces, k, ~us, occupied);
-    // Where a move of another piece must land: anywhere when the king is not
-    // in check; on the checker or between it and the king when one piece
-    // gives check; nowhere when two do.
-    Bitboard targets = ~Bitboard{0};
-    if (checkers) targets = (checkers & (checkers - 1)) ? 0 : checkers | LINES.between[k][lowest(checkers)];
-    const Bitboard pinned = pinned_pieces(pieces, k, us, occupied);
-
-    // The king's own moves lead the list. It must not be attacked where it
-    // lands; it no longer shields that square from a slider behind it.
-    // Castling is listed only when the king's home, the square it crosses and
-    // the one it lands on are not attacked; the move vacates the home square,
-    // but a ray through it to the landing square would have attacked the home
-    // too, and the corner the rook leaves lies on no ray to the landing square.
-    std::size_t kept = 0, i = 0;
-    for (; i < out.size && out.moves[i].from() == k; ++i) {
-        const ChessMove move = out.moves[i];
-        out.moves[kept] = move;
-        kept += move.special() == CASTLING || !attacked(pieces, move.to(), ~us, occupied ^ king);
-    }
-
-    // Any other move exposes the king only by leaving the line of a pin, and
-    // must answer a check; en passant, which takes a pawn off a second square,
-    // is played on the scratch copy. Without check, pin or en-passant flag
-    // every one of them is legal.
-    const bool en_passant = (board.info >> side(us).en_passant_bit) & 0xFF;
-    if (!checkers && !pinned && !en_passant) {
-        if (kept < i) std::copy(out.moves + i, out.moves + out.size, out.moves + kept);
-        out.size -= i - kept;
-        return;
-    }
-    for (; i < out.size; ++i) {
-        const ChessMove move = out.moves[i];
-        const Square from = move.from(), to = move.to();
-        const bool legal = move.special() == EN_PASSANT
-                               ? keeps_king_safe(move)
-                               : has(targets, to) && (!has(pinned, from) || has(LINES.line[k][from], to));
-        out.moves[kept] = move;
-        kept += legal;
-    }
-    out.size = kept;
+    Bitboard targets = ~board.pieces_of(us);
+    if (checkers) targets &= (checkers & (checkers - 1)) ? 0 : checkers | LINES.between[k][lowest(checkers)];
+    generate(board, Limits{true, k, targets, pinned_pieces(pieces, k, us, occupied)}, out);
 }
+
+void MoveGenerator::moves(Board& board, MoveList& out) const { legal_moves(board, out); }
 
 std::uint64_t MoveGenerator::perft(Board& board, int depth) const {
     if (depth <= 0) return 1;
+    if (depth == 1) {
+        MoveCount count;
+        legal_moves(board, count);
+        return count.size;
+    }
     MoveList list;
     moves(board, list);
-    if (depth == 1) return list.size;
     std::uint64_t nodes = 0;
     for (const ChessMove move : list) {
         board.push_move(move);

@@ -33,6 +33,13 @@ struct MoveList {
     const ChessMove* end() const { return moves + size; }
 };
 
+// Counts the moves generation would list, without listing them.
+struct MoveCount {
+    std::size_t size = 0;
+
+    void push(Square, Square, unsigned) { ++size; }
+};
+
 constexpr std::size_t TABLE_SIZE = 4096;
 constexpr std::size_t TABLE_COUNT = 128;
 
@@ -119,10 +126,23 @@ public:
     std::uint64_t perft(Board& board, int depth) const;
 
 private:
-    void king_moves(const Board& board, Color us, Bitboard own, Bitboard occupied, MoveList& out) const;
-    void pawn_moves(const Board& board, Color us, Bitboard theirs, Bitboard occupied, MoveList& out) const;
-    void slider_moves(const Board& board, Color us, PieceType slider, Bitboard own, Bitboard occupied,
-                      MoveList& out) const;
+    struct Limits;
+    Limits pseudo_limits(const Board& board) const;
+
+    // Whether the side to move's king stays safe when the move is played.
+    bool keeps_king_safe(const Board& board, ChessMove move) const;
+
+    // Out is MoveList or MoveCount.
+    template <typename Out>
+    void generate(const Board& board, const Limits& limits, Out& out) const;
+    template <typename Out>
+    void legal_moves(const Board& board, Out& out) const;
+    template <typename Out>
+    void king_moves(const Board& board, Color us, const Limits& limits, Bitboard own, Bitboard occupied,
+                    Out& out) const;
+    template <typename Out>
+    void pawn_moves(const Board& board, Color us, const Limits& limits, Bitboard theirs, Bitboard occupied,
+                    Out& out) const;
 
     struct FreeTables {
         void operator()(Bitboard* tables) const { std::free(tables); }
