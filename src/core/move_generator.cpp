@@ -239,9 +239,9 @@ void add_steps(MoveCount& out, Square, const Steps& steps, Bitboard allowed) {
 
 }  // namespace
 
-// What a listed move must respect. Pseudo-legal moves may land anywhere but
-// on an own piece. Legal ones also answer a check, keep a pinned piece on the
-// line through its king, and never put the king on an attacked square.
+// What a listed move must respect beyond the piece's own rules. Nothing for a
+// pseudo-legal move. A legal one answers a check, keeps a pinned piece on the
+// line through its king, and never puts the king on an attacked square.
 struct MoveGenerator::Limits {
     bool legal;
     Square king;       // the one king of the side to move, when legal
@@ -252,10 +252,6 @@ struct MoveGenerator::Limits {
         return has(pinned, from) ? targets & LINES.line[king][from] : targets;
     }
 };
-
-MoveGenerator::Limits MoveGenerator::pseudo_limits(const Board& board) const {
-    return Limits{false, 0, ~board.pieces_of(board.side_to_move()), 0};
-}
 
 bool MoveGenerator::keeps_king_safe(const Board& board, ChessMove move) const {
     // Played on a scratch copy of the bitboards, exactly as push_move would
@@ -326,7 +322,7 @@ void MoveGenerator::pawn_moves(const Board& board, Color us, const Limits& limit
             const Steps& targets = PAWN_CAPTURES[us][from];
             for (std::uint8_t k = 0; k < targets.count; ++k) {
                 const Square to = targets.to[k];
-                if (has(theirs & allowed, to)) {
+                if (has(theirs, to) && has(allowed, to)) {
                     if (rank_of(from) == ours.promotion_rank)
                         promotions(from, to);
                     else
@@ -362,7 +358,7 @@ void MoveGenerator::generate(const Board& board, const Limits& limits, Out& out)
     king_moves(board, us, limits, own, occupied, out);
     for (Bitboard b = board.pieces[make_piece(us, KNIGHT)]; b;) {
         const Square from = pop_lowest(b);
-        add_steps(out, from, KNIGHT_STEPS[from], KNIGHT_ATTACKS[from] & limits.allowed(from));
+        add_steps(out, from, KNIGHT_STEPS[from], KNIGHT_ATTACKS[from] & ~own & limits.allowed(from));
     }
     pawn_moves(board, us, limits, theirs, occupied, out);
     // Rooks and queens along ranks and files, then bishops and queens along
@@ -371,13 +367,13 @@ void MoveGenerator::generate(const Board& board, const Limits& limits, Out& out)
     for (const PieceType slider : {ROOK, BISHOP})
         for (Bitboard b = board.pieces[make_piece(us, slider)] | queens; b;) {
             const Square from = pop_lowest(b);
-            add_targets(out, from, slider_attacks(from, occupied, slider) & limits.allowed(from));
+            add_targets(out, from, slider_attacks(from, occupied, slider) & ~own & limits.allowed(from));
         }
 }
 
 void MoveGenerator::pseudo_moves(const Board& board, MoveList& out) const {
     out.size = 0;
-    generate(board, pseudo_limits(board), out);
+    generate(board, Limits{false, 0, ~Bitboard{0}, 0}, out);
 }
 
 template <typename Out>
@@ -401,8 +397,8 @@ void MoveGenerator::legal_moves(const Board& board, Out& out) const {
     const Square k = lowest(king);
     const Bitboard occupied = board.occupancy();
     const Bitboard checkers = attackers_to(pieces, k, ~us, occupied);
-    Bitboard targets = ~board.pieces_of(us);
-    if (checkers) targets &= (checkers & (checkers - 1)) ? 0 : checkers | LINES.between[k][lowest(checkers)];
+    Bitboard targets = ~Bitboard{0};
+    if (checkers) targets = (checkers & (checkers - 1)) ? 0 : checkers | LINES.between[k][lowest(checkers)];
     generate(board, Limits{true, k, targets, pinned_pieces(pieces, k, us, occupied)}, out);
 }
 

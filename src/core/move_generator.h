@@ -127,7 +127,6 @@ public:
 
 private:
     struct Limits;
-    Limits pseudo_limits(const Board& board) const;
 
     // Whether the side to move's king stays safe when the move is played.
     bool keeps_king_safe(const Board& board, ChessMove move) const;
