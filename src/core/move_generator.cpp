@@ -170,7 +170,7 @@ MoveGenerator::MoveGenerator()
             Magic& m = magics_[table_index(s, slider)];
             m.mask = rook ? rook_relevance_mask(s) : bishop_relevance_mask(s);
             m.magic = MAGIC_NUMBERS[slider_index(slider)][s];
-            m.shift = 64 - static_cast<unsigned>(std::popcount(m.mask));
+            m.shift = 64 - count_squares(m.mask);
             Bitboard* entries = sliding_moves_.get() + table_index(s, slider) * TABLE_SIZE;
             m.attacks = entries;
             // Every subset of the mask, in the order of a counter whose bit k
@@ -225,17 +225,15 @@ namespace {
 void add_targets(MoveList& out, Square from, Bitboard targets) {
     while (targets) out.push(from, pop_lowest(targets), ORDINARY);
 }
-void add_targets(MoveCount& out, Square, Bitboard targets) { out.size += static_cast<std::size_t>(std::popcount(targets)); }
+void add_targets(MoveCount& out, Square, Bitboard targets) { out.size += count_squares(targets); }
 
-// Ordinary moves from one square to the step targets in allowed, in the order
-// of the step list.
+// Ordinary moves from one square to the targets in allowed, which holds only
+// targets of the steps, in the order of the step list.
 void add_steps(MoveList& out, Square from, const Steps& steps, Bitboard allowed) {
     for (std::uint8_t i = 0; i < steps.count; ++i)
         if (has(allowed, steps.to[i])) out.push(from, steps.to[i], ORDINARY);
 }
-void add_steps(MoveCount& out, Square, const Steps& steps, Bitboard allowed) {
-    for (std::uint8_t i = 0; i < steps.count; ++i) out.size += has(allowed, steps.to[i]);
-}
+void add_steps(MoveCount& out, Square, const Steps&, Bitboard allowed) { out.size += count_squares(allowed); }
 
 }  // namespace
 
