@@ -258,13 +258,24 @@ void Board::push_move(ChessMove move) {
     play(move, roles);
 }
 
-void Board::play(ChessMove move, const MoveRoles& roles) {
+std::uint64_t info_after(std::uint64_t info, ChessMove move, const MoveRoles& roles) {
     const Square from = move.from(), to = move.to();
     const unsigned mover = roles.mover;
+    // A pawn two ranks forward, seen from its colour, opens en passant for the
+    // other side on the file it lands on.
+    const Color mover_colour = color_of(mover);
+    std::uint64_t next = info & ~EN_PASSANT_MASK;
+    if (type_of(mover) == PAWN &&
+        static_cast<int>(rank_of(to)) - static_cast<int>(rank_of(from)) == 2 * side(mover_colour).forward)
+        next |= info_bit(side(~mover_colour).en_passant_bit + file_of(to));
+    if (next & CASTLING_RIGHTS) next &= ~rights_lost(mover, roles.captured, from, to, side_to_move(info));
+    return next ^ WHITE_TO_MOVE;
+}
 
+void Board::play(ChessMove move, const MoveRoles& roles) {
     // Save every word about to change, then the record.
     std::uint16_t saved = 0;
-    for (const unsigned piece : {mover, roles.captured, roles.rook, roles.promotion}) {
+    for (const unsigned piece : {roles.mover, roles.captured, roles.rook, roles.promotion}) {
         if (piece == NO_PIECE) continue;
         pieces_stacks[piece].push_back(pieces[piece]);
         saved = static_cast<std::uint16_t>(saved | (1u << piece));
@@ -279,15 +290,7 @@ void Board::play(ChessMove move, const MoveRoles& roles) {
         zobrist.xor_squares(piece, pieces_stacks[piece].back() ^ pieces[piece]);
     }
 
-    // A pawn two ranks forward, seen from its colour, opens en passant for the
-    // other side on the file it lands on.
-    const Color mover_colour = color_of(mover);
-    std::uint64_t next = info & ~EN_PASSANT_MASK;
-    if (type_of(mover) == PAWN &&
-        static_cast<int>(rank_of(to)) - static_cast<int>(rank_of(from)) == 2 * side(mover_colour).forward)
-        next |= info_bit(side(~mover_colour).en_passant_bit + file_of(to));
-    if (next & CASTLING_RIGHTS) next &= ~rights_lost(mover, roles.captured, from, to, side_to_move());
-    next ^= WHITE_TO_MOVE;
+    const std::uint64_t next = info_after(info, move, roles);
     zobrist.xor_info_bits(info ^ next);
     info = next;
 }

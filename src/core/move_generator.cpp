@@ -251,24 +251,24 @@ struct MoveGenerator::Limits {
     }
 };
 
-bool MoveGenerator::keeps_king_safe(const Board& board, ChessMove move) const {
+bool MoveGenerator::keeps_king_safe(const Position& position, ChessMove move) const {
     // Played on a scratch copy of the bitboards, exactly as push_move would
     // play it; dropping the copy takes the move back. A move the board would
     // refuse to play is not legal. Only malformed positions list one: an
     // en-passant flag pointing at the mover's own piece, or a square held
     // twice, where the piece that moves can differ from the one the move was
     // generated for.
-    const MoveRoles roles = move_roles(board.pieces, board.occupancy(), move);
+    const MoveRoles roles = move_roles(position.pieces, position.occupancy(), move);
     if (roles.problem != MoveRoles::Problem::none) return false;
-    Pieces after = board.pieces;
+    Pieces after = position.pieces;
     apply_move(after, move, roles);
-    return !king_attacked(after, board.side_to_move());
+    return !king_attacked(after, position.side_to_move());
 }
 
 template <typename Out>
-void MoveGenerator::king_moves(const Board& board, Color us, const Limits& limits, Bitboard own, Bitboard occupied,
-                               Out& out) const {
-    const Bitboard kings = board.pieces[make_piece(us, KING)];
+void MoveGenerator::king_moves(const Position& position, Color us, const Limits& limits, Bitboard own,
+                               Bitboard occupied, Out& out) const {
+    const Bitboard kings = position.pieces[make_piece(us, KING)];
     for (Bitboard b = kings; b;) {
         const Square from = pop_lowest(b);
         Bitboard allowed = KING_ATTACKS[from] & ~own;
@@ -277,7 +277,7 @@ void MoveGenerator::king_moves(const Board& board, Color us, const Limits& limit
         if (limits.legal)
             for (Bitboard t = allowed; t;) {
                 const Square to = pop_lowest(t);
-                if (attacked(board.pieces, to, ~us, occupied ^ kings)) allowed ^= square_bit(to);
+                if (attacked(position.pieces, to, ~us, occupied ^ kings)) allowed ^= square_bit(to);
             }
         add_steps(out, from, KING_STEPS[from], allowed);
     }
@@ -289,18 +289,20 @@ void MoveGenerator::king_moves(const Board& board, Color us, const Limits& limit
     // leaves lies on no ray to the landing square.
     const SideFacts& ours = side(us);
     const std::uint64_t rights = info_bit(ours.castling[KING_SIDE].right) | info_bit(ours.castling[QUEEN_SIDE].right);
-    if (!(board.info & rights) || !has(kings, ours.king_home) || attacked(board.pieces, ours.king_home, ~us, occupied))
+    if (!(position.info & rights) || !has(kings, ours.king_home) ||
+        attacked(position.pieces, ours.king_home, ~us, occupied))
         return;
     for (const Castling& castling : ours.castling) {
-        if (!((board.info >> castling.right) & 1) || (occupied & castling.must_be_empty)) continue;
+        if (!((position.info >> castling.right) & 1) || (occupied & castling.must_be_empty)) continue;
         bool safe = true;
-        for (Bitboard b = castling.must_be_safe; b && safe;) safe = !attacked(board.pieces, pop_lowest(b), ~us, occupied);
+        for (Bitboard b = castling.must_be_safe; b && safe;)
+            safe = !attacked(position.pieces, pop_lowest(b), ~us, occupied);
         if (safe) out.push(ours.king_home, castling.king_to, CASTLING);
     }
 }
 
 template <typename Out>
-void MoveGenerator::pawn_moves(const Board& board, Color us, const Limits& limits, Bitboard theirs,
+void MoveGenerator::pawn_moves(const Position& position, Color us, const Limits& limits, Bitboard theirs,
                                Bitboard occupied, Out& out) const {
     const SideFacts& ours = side(us);
     const auto promotions = [&](Square from, Square to) {
@@ -309,11 +311,11 @@ void MoveGenerator::pawn_moves(const Board& board, Color us, const Limits& limit
     // The en-passant flag alone decides, for a pawn on its en-passant rank;
     // the target square is not examined. Such a pawn's capture targets are the
     // rank beyond.
-    const Bitboard en_passant_files = (board.info >> ours.en_passant_bit) & 0xFF;
+    const Bitboard en_passant_files = (position.info >> ours.en_passant_bit) & 0xFF;
     const Bitboard en_passant_targets = en_passant_files
                                         << (8 * static_cast<int>(ours.en_passant_rank + ours.forward));
 
-    for (Bitboard b = board.pieces[make_piece(us, PAWN)]; b;) {
+    for (Bitboard b = position.pieces[make_piece(us, PAWN)]; b;) {
         const Square from = pop_lowest(b);
         const Bitboard allowed = limits.allowed(from);
         if (PAWN_ATTACKS[us][from] & (theirs | en_passant_targets)) {
@@ -329,7 +331,7 @@ void MoveGenerator::pawn_moves(const Board& board, Color us, const Limits& limit
                 // En passant takes a pawn off a second square: a legal one is
                 // tested by playing it.
                 if (has(en_passant_targets, to) &&
-                    (!limits.legal || keeps_king_safe(board, ChessMove::raw(from, to, EN_PASSANT))))
+                    (!limits.legal || keeps_king_safe(position, ChessMove::raw(from, to, EN_PASSANT))))
                     out.push(from, to, EN_PASSANT);
             }
         }
@@ -348,75 +350,74 @@ void MoveGenerator::pawn_moves(const Board& board, Color us, const Limits& limit
 }
 
 template <typename Out>
-void MoveGenerator::generate(const Board& board, const Limits& limits, Out& out) const {
-    const Color us = board.side_to_move();
-    const Bitboard own = board.pieces_of(us);
-    const Bitboard theirs = board.pieces_of(~us);
+void MoveGenerator::generate(const Position& position, const Limits& limits, Out& out) const {
+    const Color us = position.side_to_move();
+    const Bitboard own = position.pieces_of(us);
+    const Bitboard theirs = position.pieces_of(~us);
     const Bitboard occupied = own | theirs;
-    king_moves(board, us, limits, own, occupied, out);
-    for (Bitboard b = board.pieces[make_piece(us, KNIGHT)]; b;) {
+    king_moves(position, us, limits, own, occupied, out);
+    for (Bitboard b = position.pieces[make_piece(us, KNIGHT)]; b;) {
         const Square from = pop_lowest(b);
         add_steps(out, from, KNIGHT_STEPS[from], KNIGHT_ATTACKS[from] & ~own & limits.allowed(from));
     }
-    pawn_moves(board, us, limits, theirs, occupied, out);
+    pawn_moves(position, us, limits, theirs, occupied, out);
     // Rooks and queens along ranks and files, then bishops and queens along
     // diagonals: queens take part in both passes.
-    const Bitboard queens = board.pieces[make_piece(us, QUEEN)];
+    const Bitboard queens = position.pieces[make_piece(us, QUEEN)];
     for (const PieceType slider : {ROOK, BISHOP})
-        for (Bitboard b = board.pieces[make_piece(us, slider)] | queens; b;) {
+        for (Bitboard b = position.pieces[make_piece(us, slider)] | queens; b;) {
             const Square from = pop_lowest(b);
             add_targets(out, from, slider_attacks(from, occupied, slider) & ~own & limits.allowed(from));
         }
 }
 
-void MoveGenerator::pseudo_moves(const Board& board, MoveList& out) const {
+void MoveGenerator::pseudo_moves(const Position& position, MoveList& out) const {
     out.size = 0;
-    generate(board, Limits{false, 0, ~Bitboard{0}, 0}, out);
+    generate(position, Limits{false, 0, ~Bitboard{0}, 0}, out);
 }
 
 template <typename Out>
-void MoveGenerator::legal_moves(const Board& board, Out& out) const {
+void MoveGenerator::legal_moves(const Position& position, Out& out) const {
     out.size = 0;
-    const Pieces& pieces = board.pieces;
-    const Color us = board.side_to_move();
+    const Pieces& pieces = position.pieces;
+    const Color us = position.side_to_move();
     const Bitboard king = pieces[make_piece(us, KING)];
     // Deciding from checks and pins needs an ordinary placement: one king, no
     // square held twice. Anything else plays every pseudo-legal move.
     if (!king || (king & (king - 1)) || squares_held_twice(pieces)) {
         MoveList pseudo;
-        pseudo_moves(board, pseudo);
+        pseudo_moves(position, pseudo);
         for (const ChessMove move : pseudo)
-            if (keeps_king_safe(board, move)) out.push(move.from(), move.to(), move.special());
+            if (keeps_king_safe(position, move)) out.push(move.from(), move.to(), move.special());
         return;
     }
     // A move of a piece other than the king exposes the king only by leaving
     // the line of a pin, and must land on the checker or between it and the
     // king when one piece gives check; when two do, only the king can move.
     const Square k = lowest(king);
-    const Bitboard occupied = board.occupancy();
+    const Bitboard occupied = position.occupancy();
     const Bitboard checkers = attackers_to(pieces, k, ~us, occupied);
     Bitboard targets = ~Bitboard{0};
     if (checkers) targets = (checkers & (checkers - 1)) ? 0 : checkers | LINES.between[k][lowest(checkers)];
-    generate(board, Limits{true, k, targets, pinned_pieces(pieces, k, us, occupied)}, out);
+    generate(position, Limits{true, k, targets, pinned_pieces(pieces, k, us, occupied)}, out);
 }
 
-void MoveGenerator::moves(Board& board, MoveList& out) const { legal_moves(board, out); }
+void MoveGenerator::moves(const Position& position, MoveList& out) const { legal_moves(position, out); }
 
-std::uint64_t MoveGenerator::perft(Board& board, int depth) const {
+std::uint64_t MoveGenerator::perft(const Position& position, int depth) const {
     if (depth <= 0) return 1;
     if (depth == 1) {
         MoveCount count;
-        legal_moves(board, count);
+        legal_moves(position, count);
         return count.size;
     }
     MoveList list;
-    moves(board, list);
+    legal_moves(position, list);
+    // Each move is made on a copy: nothing to take back, no history or keys.
     std::uint64_t nodes = 0;
-    for (const ChessMove move : list) {
-        board.push_move(move);
-        nodes += perft(board, depth - 1);
-        board.pop_move();
-    }
+    const Bitboard occupied = position.occupancy();
+    for (const ChessMove move : list)
+        nodes += perft(position.after(move, move_roles(position.pieces, occupied, move)), depth - 1);
     return nodes;
 }
 

@@ -116,31 +116,30 @@ public:
     // looked at; a side without a king is never in check.
     bool king_attacked(const Pieces& pieces, Color c) const;
 
-    void pseudo_moves(const Board& board, MoveList& out) const;
+    void pseudo_moves(const Position& position, MoveList& out) const;
 
-    // The legal moves of the side to move, in pseudo-legal order. The board is
-    // only read.
-    void moves(Board& board, MoveList& out) const;
+    // The legal moves of the side to move, in pseudo-legal order.
+    void moves(const Position& position, MoveList& out) const;
 
     // Number of legal move paths of the given depth, counted in bulk at the last ply.
-    std::uint64_t perft(Board& board, int depth) const;
+    std::uint64_t perft(const Position& position, int depth) const;
 
 private:
     struct Limits;
 
     // Whether the side to move's king stays safe when the move is played.
-    bool keeps_king_safe(const Board& board, ChessMove move) const;
+    bool keeps_king_safe(const Position& position, ChessMove move) const;
 
     // Out is MoveList or MoveCount.
     template <typename Out>
-    void generate(const Board& board, const Limits& limits, Out& out) const;
+    void generate(const Position& position, const Limits& limits, Out& out) const;
     template <typename Out>
-    void legal_moves(const Board& board, Out& out) const;
+    void legal_moves(const Position& position, Out& out) const;
     template <typename Out>
-    void king_moves(const Board& board, Color us, const Limits& limits, Bitboard own, Bitboard occupied,
+    void king_moves(const Position& position, Color us, const Limits& limits, Bitboard own, Bitboard occupied,
                     Out& out) const;
     template <typename Out>
-    void pawn_moves(const Board& board, Color us, const Limits& limits, Bitboard theirs, Bitboard occupied,
+    void pawn_moves(const Position& position, Color us, const Limits& limits, Bitboard theirs, Bitboard occupied,
                     Out& out) const;
 
     struct FreeTables {
