@@ -1,5 +1,5 @@
 // Native perft of the C++ core, bulk-counted (the last ply counts the legal
-// list instead of playing it), on six well-known test positions.
+// moves instead of playing them), on six well-known test positions.
 //
 //   perft_native [NAME...]             default depth of each position
 //   perft_native --quick [NAME...]     one ply less
