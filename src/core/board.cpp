@@ -275,19 +275,19 @@ std::uint64_t info_after(std::uint64_t info, ChessMove move, const MoveRoles& ro
 void Board::play(ChessMove move, const MoveRoles& roles) {
     // Save every word about to change, then the record.
     std::uint16_t saved = 0;
-    for (const unsigned piece : {roles.mover, roles.captured, roles.rook, roles.promotion}) {
-        if (piece == NO_PIECE) continue;
-        pieces_stacks[piece].push_back(pieces[piece]);
-        saved = static_cast<std::uint16_t>(saved | (1u << piece));
-    }
+    for (const unsigned piece : {roles.mover, roles.captured, roles.rook, roles.promotion})
+        if (piece != NO_PIECE) saved = static_cast<std::uint16_t>(saved | (1u << piece));
+    const std::size_t first = saved_pieces.size();
+    for (Bitboard m = saved; m;) saved_pieces.push_back(pieces[pop_lowest(m)]);
     move_stack.push_back(MoveRecord{info, saved});
 
     apply_move(pieces, move, roles);
     // The keys follow the bits that really changed, so they match the position
     // whatever the move was.
+    std::size_t word = first;
     for (Bitboard m = saved; m;) {
         const unsigned piece = pop_lowest(m);
-        zobrist.xor_squares(piece, pieces_stacks[piece].back() ^ pieces[piece]);
+        zobrist.xor_squares(piece, saved_pieces[word++] ^ pieces[piece]);
     }
 
     const std::uint64_t next = info_after(info, move, roles);
@@ -299,23 +299,24 @@ void Board::pop_move() {
     if (move_stack.empty()) fail("No move to take back");
     const MoveRecord record = move_stack.back();
     const std::uint64_t changed_info = info ^ record.info;
+    const std::size_t count = count_squares(record.saved);
     // Pushes and pops keep one saved word per bit of every record, and info
     // bits above 21 never change; the check only guards that invariant.
-    bool consistent = (changed_info >> INFO_FEATURE_BITS) == 0;
-    for (Bitboard m = record.saved; m;) consistent &= !pieces_stacks[pop_lowest(m)].empty();
-    if (!consistent) fail("Undo stacks do not match the last move record");
+    if ((changed_info >> INFO_FEATURE_BITS) != 0 || saved_pieces.size() < count)
+        fail("Undo stacks do not match the last move record");
 
     move_stack.pop_back();
     zobrist.xor_info_bits(changed_info);
     info = record.info;
+    const std::size_t first = saved_pieces.size() - count;
+    std::size_t word = first;
     for (Bitboard m = record.saved; m;) {
         const unsigned piece = pop_lowest(m);
-        auto& stack = pieces_stacks[piece];
-        const Bitboard saved = stack.back();
-        stack.pop_back();
+        const Bitboard saved = saved_pieces[word++];
         zobrist.xor_squares(piece, pieces[piece] ^ saved);
         pieces[piece] = saved;
     }
+    saved_pieces.resize(first);
 }
 
 void Board::reflect() {
@@ -332,7 +333,7 @@ void Board::reflect() {
         next |= ((info >> side(c).en_passant_bit) & 0xFF) << side(~c).en_passant_bit;
     }
     info = next;
-    for (auto& stack : pieces_stacks) stack.clear();
+    saved_pieces.clear();
     move_stack.clear();
 }
 

@@ -91,7 +91,7 @@ void apply_move(Pieces& pieces, ChessMove move, const MoveRoles& roles);
 
 struct MoveRecord {
     std::uint64_t info;   // info before the move
-    std::uint16_t saved;  // bit i: the move saved pieces[i] on pieces_stacks[i]
+    std::uint16_t saved;  // bit i: the move saved pieces[i] on saved_pieces
 };
 
 inline Bitboard move_bit(Bitboard value, Square source, Square destination) {
@@ -136,7 +136,9 @@ struct Position {
 
 struct Board : Position {
     ZobristBoardComponent zobrist;
-    std::array<std::vector<Bitboard>, 12> pieces_stacks;
+    // The bitboards the moves of move_stack changed, as they were before: one
+    // stack for all pieces, each move's words in ascending piece order.
+    std::vector<Bitboard> saved_pieces;
     std::vector<MoveRecord> move_stack;
 
     // Reads the first four FEN fields leniently. A bad side-to-move or castling
