@@ -1,5 +1,5 @@
 // Native perft of the C++ core, bulk-counted (the last ply counts the legal
-// list instead of playing it), on five well-known test positions.
+// moves instead of playing them), on six well-known test positions.
 //
 //   perft_native [NAME...]             default depth of each position
 //   perft_native --quick [NAME...]     one ply less
@@ -9,7 +9,7 @@
 //                                      running the shallower depths first;
 //                                      only the last one is printed)
 // NAME limits the run to the named positions (those of mirelo_chess/positions.txt
-// with perft counts: start kiwipete pos3 pos4 pos5).
+// with perft counts: start kiwipete pos3 pos4 pos5 pos6).
 //
 // One line per position, machine-readable:
 //   perft <name> depth=<d> nodes=<n> seconds=<s> nps=<x> expected=<e|?> ok=<1|0>

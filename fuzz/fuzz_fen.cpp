@@ -254,7 +254,7 @@ void check_text(std::string_view text) {
     FUZZ_CHECK(board->info == expected.info,
                input + ": info " + fuzz::hex(board->info) + " expected " + fuzz::hex(expected.info));
     FUZZ_CHECK(board->move_stack.empty(), input);
-    for (const auto& stack : board->pieces_stacks) FUZZ_CHECK(stack.empty(), input);
+    FUZZ_CHECK(board->saved_pieces.empty(), input);
     const auto keys = fuzz::recomputed_keys(*board);
     FUZZ_CHECK(keys.first == board->zobrist.z_key && keys.second == board->zobrist.z_key16,
                input + ": keys " + fuzz::describe(*board));

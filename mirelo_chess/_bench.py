@@ -11,7 +11,7 @@ workload done by a baseline:
   importable (``bench/run.py`` in the source tree builds it): the cheapest
   native code that produces the same Python objects.  The ratio is our time
   divided by the floor's (how far above the interpreter's own cost we are);
-* nothing (generator construction): the time alone.
+* nothing (generator construction, memory per board): the value alone.
 
 Only timings and ratios are reported here; the development targets and the
 verdicts against them live in ``bench/run.py`` of the source tree.
@@ -26,7 +26,9 @@ from __future__ import annotations
 import argparse
 import gc
 import importlib
+import os
 import platform
+import subprocess
 import sys
 import time
 import timeit
@@ -39,7 +41,7 @@ PY_PERFT_NODES = 1_000_000
 PUSH_MOVE = "e2e4"
 HISTORY = ("e2e4", "e7e5", "g1f3", "b8c6", "f1b5", "a7a6")
 
-GROUPS = ("construct", "fen", "push", "generate", "perft", "bitboard", "copy", "movegen", "game", "arrays")
+GROUPS = ("construct", "fen", "push", "generate", "perft", "bitboard", "copy", "movegen", "game", "arrays", "memory")
 
 PYPY = platform.python_implementation() == "PyPy"
 
@@ -48,6 +50,9 @@ PYPY = platform.python_implementation() == "PyPy"
 WARM_UP_SECONDS = 0.3 if PYPY else 0.0
 
 BATCH = 1024  # boards or texts per batch call of the arrays rows
+
+# Boards held at once by the memory row.
+MEMORY_BOARDS = 100_000
 
 
 # --------------------------------------------------------------------------
@@ -59,6 +64,7 @@ class Row:
 
     kind "faster": ratio = baseline / mirelo (how many times faster we are).
     kind "floor":  ratio = mirelo / floor (how far above the floor we are).
+    kind "bytes":  mirelo and baseline are sizes in bytes; ratio = baseline / mirelo.
     kind "info":   no baseline; mirelo time only.
     """
 
@@ -81,7 +87,12 @@ class Row:
             return self.base_time / self.mirelo if self.mirelo > 0 else float("inf")
         if self.kind == "floor":
             return self.mirelo / self.base_time if self.base_time > 0 else float("inf")
+        if self.kind == "bytes":
+            return self.base_time / self.mirelo if self.mirelo > 0 else float("inf")
         return None
+
+    def value_text(self, value):
+        return fmt_bytes(value) if self.kind == "bytes" else fmt_time(value)
 
     def ratio_text(self):
         ratio = self.ratio
@@ -89,6 +100,8 @@ class Row:
             return "-"
         if self.kind == "faster":
             return f"{ratio:.3g}x faster" if ratio >= 1 else f"{ratio:.3g}x"
+        if self.kind == "bytes":
+            return f"{ratio:.3g}x smaller" if ratio >= 1 else f"{ratio:.3g}x"
         return f"{ratio:.3g}x floor"
 
 
@@ -104,6 +117,10 @@ def fmt_time(seconds):
     return f"{seconds * 1e9:.1f} ns"
 
 
+def fmt_bytes(size):
+    return "-" if size is None else f"{size:,.0f} B"
+
+
 def format_table(rows, columns=()):
     """The rows as an aligned text table, notes and errors listed after it.
 
@@ -112,7 +129,7 @@ def format_table(rows, columns=()):
     header = ("workload", "mirelo", "baseline", "baseline time", "ratio") + tuple(h for h, _ in columns)
     lines = []
     for r in rows:
-        lines.append((r.workload, fmt_time(r.mirelo), r.baseline or "-", fmt_time(r.base_time),
+        lines.append((r.workload, r.value_text(r.mirelo), r.baseline or "-", r.value_text(r.base_time),
                       r.ratio_text()) + tuple(cell(r) for _, cell in columns))
     widths = [max(len(h), *(len(l[i]) for l in lines)) if lines else len(h)
               for i, h in enumerate(header)]
@@ -300,6 +317,44 @@ def _random_game(mc, generator, game, plies):
     raise RuntimeError(f"no seeded game of {plies} plies is still going on")
 
 
+# Run in a fresh interpreter, so that memory freed by an earlier workload is
+# not reused: prints the growth of the resident set per board while it holds
+# n boards built from the given FENs in turn.
+_MEMORY_PROBE = r"""
+import gc, os, sys
+path, which, n, fens = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4:]
+sys.path.insert(0, path)
+if which == "mirelo":
+    from mirelo_chess import Board
+else:
+    from chess import Board
+
+def resident():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+Board(fens[0])  # what the first board builds once is not a cost per board
+gc.collect()
+gc.disable()
+boards = [None] * n
+before = resident()
+for i in range(n):
+    boards[i] = Board(fens[i % len(fens)])
+print((resident() - before) / n)
+"""
+
+
+def _memory_per_board(which, path, fens, n):
+    """Bytes of resident memory per board, or None where that cannot be read."""
+    if not os.path.exists("/proc/self/statm"):
+        return None
+    proc = subprocess.run([sys.executable, "-c", _MEMORY_PROBE, path, which, str(n), *fens],
+                          capture_output=True, text=True)
+    if proc.returncode != 0:
+        raise RuntimeError(f"memory probe of {which} failed: {proc.stderr.strip()[-500:]}")
+    return float(proc.stdout.split()[-1])
+
+
 def _import_mirelo():
     import mirelo_chess
     if not hasattr(mirelo_chess, "Board"):
@@ -370,19 +425,21 @@ def run(floor=None, quick=False, only=None, chess_module=None, use_chess=True, l
     # 1. Board(fen) and fen()
     if "construct" in groups:
         say("construct: Board(fen)")
-        setup = "B = Board; f0, f1, f2, f3, f4 = fens"
-        stmt = "B(f0); B(f1); B(f2); B(f3); B(f4)"
+        names = [f"f{i}" for i in range(len(fens))]
+        setup = f"B = Board; {', '.join(names)} = fens"
+        stmt = "; ".join(f"B({n})" for n in names)
         t, tb = timer.compare(
-            Job(stmt, setup, {"Board": Board, "fens": fens}, unroll=2, per=5),
-            Job(stmt, setup, {"Board": chess.Board, "fens": fens}, unroll=2, per=5) if chess else None)
+            Job(stmt, setup, {"Board": Board, "fens": fens}, unroll=2, per=len(fens)),
+            Job(stmt, setup, {"Board": chess.Board, "fens": fens}, unroll=2, per=len(fens)) if chess else None)
         rows.append(Row("Board(fen)", t, "chess.Board(fen)", tb, "faster",
-                        note="mean over the five test positions")
+                        note=f"mean over the {len(fens)} test positions")
                     if chess else Row("Board(fen)", t))
 
     if "fen" in groups:
         say("fen: board.fen()")
-        setup = "f0, f1, f2, f3, f4 = [b.fen for b in boards]"
-        stmt = "f0(); f1(); f2(); f3(); f4()"
+        names = [f"f{i}" for i in range(len(fens))]
+        setup = f"{', '.join(names)} = [b.fen for b in boards]"
+        stmt = "; ".join(f"{n}()" for n in names)
         mine = [Board(f) for f in fens]
         error = None
         theirs = None
@@ -392,8 +449,8 @@ def run(floor=None, quick=False, only=None, chess_module=None, use_chess=True, l
                 if b.fen() != c.epd():
                     error = f"fen() gave {b.fen()!r}, expected {c.epd()!r}"
         t, tb = timer.compare(
-            Job(stmt, setup, {"boards": mine}, unroll=2, per=5),
-            Job(stmt, setup, {"boards": theirs}, unroll=2, per=5) if chess else None)
+            Job(stmt, setup, {"boards": mine}, unroll=2, per=len(fens)),
+            Job(stmt, setup, {"boards": theirs}, unroll=2, per=len(fens)) if chess else None)
         rows.append(Row("board.fen()", t, "chess.Board.fen()", tb, "faster", error=error)
                     if chess else Row("board.fen()", t, error=error))
 
@@ -559,9 +616,22 @@ def run(floor=None, quick=False, only=None, chess_module=None, use_chess=True, l
         rows.append(Row("outcome(generator, board)", t, "generator(board)", tb, "floor",
                         note="100-ply history", error=error))
 
-    # 8. NumPy arrays for neural networks
+    # 9. NumPy arrays for neural networks
     if "arrays" in groups:
         rows += _array_rows(mc, chess, timer, say)
+
+    # 10. resident memory per board
+    if "memory" in groups:
+        n = MEMORY_BOARDS // 10 if quick else MEMORY_BOARDS
+        say(f"memory: {n} boards")
+        path = os.path.dirname(os.path.dirname(os.path.abspath(mc.__file__)))
+        mine = _memory_per_board("mirelo", path, fens, n)
+        theirs = _memory_per_board("chess", path, fens, n) if chess else None
+        note = f"resident set growth / {n} boards held, built from the test positions in turn"
+        if mine is None:
+            note = "resident set size not readable here (/proc/self/statm)"
+        rows.append(Row("memory per Board(fen)", mine, "chess.Board(fen)" if theirs else None, theirs,
+                        "bytes", note=note))
 
     return rows
 

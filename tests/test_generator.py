@@ -1,7 +1,9 @@
 """Legal move generation: exact order, special moves, board left untouched,
 perft through the Python API and a differential check against python-chess."""
 
+import platform
 import random
+import sys
 
 import chess
 import pytest
@@ -189,6 +191,21 @@ def test_result_is_a_fresh_list_of_str(gen):
     board.push("e2e4")
     board.pop()
     assert gen(board) == moves[:-1]
+
+
+@pytest.mark.skipif(platform.python_implementation() != "CPython", reason="object identity of CPython's str")
+def test_each_move_text_is_one_shared_str(gen):
+    # The same move always comes back as the same immutable str object,
+    # whichever board or generator lists it.
+    fen = "4k3/1P6/8/8/8/8/8/4K3 w - -"  # promotions too
+    board = Board(fen)
+    first = gen(board)
+    again = MoveGenerator()(Board(fen))
+    assert all(a is b for a, b in zip(first, again)) and first == again
+    assert all(m is sys.intern(m) for m in first)
+    board.push(first[0])
+    board.pop()
+    assert all(a is b for a, b in zip(gen(board), first))
 
 
 @pytest.mark.parametrize(

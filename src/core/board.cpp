@@ -253,27 +253,9 @@ void Board::push_move(ChessMove move) {
     play(move, roles);
 }
 
-void Board::play(ChessMove move, const MoveRoles& roles) {
+std::uint64_t info_after(std::uint64_t info, ChessMove move, const MoveRoles& roles) {
     const Square from = move.from(), to = move.to();
     const unsigned mover = roles.mover;
-
-    // Save every word about to change, then the record.
-    std::uint16_t saved = 0;
-    for (const unsigned piece : {mover, roles.captured, roles.rook, roles.promotion}) {
-        if (piece == NO_PIECE) continue;
-        pieces_stacks[piece].push_back(pieces[piece]);
-        saved = static_cast<std::uint16_t>(saved | (1u << piece));
-    }
-    move_stack.push_back(MoveRecord{info, saved});
-
-    apply_move(pieces, move, roles);
-    // The keys follow the bits that really changed, so they match the position
-    // whatever the move was.
-    for (Bitboard m = saved; m;) {
-        const unsigned piece = pop_lowest(m);
-        zobrist.xor_squares(piece, pieces_stacks[piece].back() ^ pieces[piece]);
-    }
-
     // A pawn two ranks forward, seen from its colour, opens en passant for the
     // other side on the file it lands on.
     const Color mover_colour = color_of(mover);
@@ -281,8 +263,29 @@ void Board::play(ChessMove move, const MoveRoles& roles) {
     if (type_of(mover) == PAWN &&
         static_cast<int>(rank_of(to)) - static_cast<int>(rank_of(from)) == 2 * side(mover_colour).forward)
         next |= info_bit(side(~mover_colour).en_passant_bit + file_of(to));
-    if (next & CASTLING_RIGHTS) next &= ~rights_lost(mover, roles.captured, from, to, side_to_move());
-    next ^= WHITE_TO_MOVE;
+    if (next & CASTLING_RIGHTS) next &= ~rights_lost(mover, roles.captured, from, to, side_to_move(info));
+    return next ^ WHITE_TO_MOVE;
+}
+
+void Board::play(ChessMove move, const MoveRoles& roles) {
+    // Save every word about to change, then the record.
+    std::uint16_t saved = 0;
+    for (const unsigned piece : {roles.mover, roles.captured, roles.rook, roles.promotion})
+        if (piece != NO_PIECE) saved = static_cast<std::uint16_t>(saved | (1u << piece));
+    const std::size_t first = saved_pieces.size();
+    for (Bitboard m = saved; m;) saved_pieces.push_back(pieces[pop_lowest(m)]);
+    move_stack.push_back(MoveRecord{info, saved});
+
+    apply_move(pieces, move, roles);
+    // The keys follow the bits that really changed, so they match the position
+    // whatever the move was.
+    std::size_t word = first;
+    for (Bitboard m = saved; m;) {
+        const unsigned piece = pop_lowest(m);
+        zobrist.xor_squares(piece, saved_pieces[word++] ^ pieces[piece]);
+    }
+
+    const std::uint64_t next = info_after(info, move, roles);
     zobrist.xor_info_bits(info ^ next);
     info = next;
 }
@@ -291,23 +294,24 @@ void Board::pop_move() {
     if (move_stack.empty()) fail("No move to take back");
     const MoveRecord record = move_stack.back();
     const std::uint64_t changed_info = info ^ record.info;
+    const std::size_t count = count_squares(record.saved);
     // Pushes and pops keep one saved word per bit of every record, and info
     // bits above 21 never change; the check only guards that invariant.
-    bool consistent = (changed_info >> INFO_FEATURE_BITS) == 0;
-    for (Bitboard m = record.saved; m;) consistent &= !pieces_stacks[pop_lowest(m)].empty();
-    if (!consistent) fail("Undo stacks do not match the last move record");
+    if ((changed_info >> INFO_FEATURE_BITS) != 0 || saved_pieces.size() < count)
+        fail("Undo stacks do not match the last move record");
 
     move_stack.pop_back();
     zobrist.xor_info_bits(changed_info);
     info = record.info;
+    const std::size_t first = saved_pieces.size() - count;
+    std::size_t word = first;
     for (Bitboard m = record.saved; m;) {
         const unsigned piece = pop_lowest(m);
-        auto& stack = pieces_stacks[piece];
-        const Bitboard saved = stack.back();
-        stack.pop_back();
+        const Bitboard saved = saved_pieces[word++];
         zobrist.xor_squares(piece, pieces[piece] ^ saved);
         pieces[piece] = saved;
     }
+    saved_pieces.resize(first);
 }
 
 void Board::reflect() {
@@ -323,7 +327,7 @@ void Board::reflect() {
         next |= ((info >> side(c).en_passant_bit) & 0xFF) << side(~c).en_passant_bit;
     }
     info = next;
-    for (auto& stack : pieces_stacks) stack.clear();
+    saved_pieces.clear();
     move_stack.clear();
     // The mirrored position is another position: its keys are computed afresh.
     std::tie(zobrist.z_key, zobrist.z_key16) = zobrist_keys(*zobrist.z64, *zobrist.z16, pieces, info);

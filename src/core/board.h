@@ -91,7 +91,7 @@ void apply_move(Pieces& pieces, ChessMove move, const MoveRoles& roles);
 
 struct MoveRecord {
     std::uint64_t info;   // info before the move
-    std::uint16_t saved;  // bit i: the move saved pieces[i] on pieces_stacks[i]
+    std::uint16_t saved;  // bit i: the move saved pieces[i] on saved_pieces
 };
 
 inline Bitboard move_bit(Bitboard value, Square source, Square destination) {
@@ -107,11 +107,36 @@ inline Bitboard delete_bit(Bitboard value, Square index) { return value & ~squar
 // failure.
 std::array<Bitboard, 12> pieces_from_fen(std::string_view fen);
 
-struct Board {
+// The info word after a move with the given roles, played by the side to move:
+// the side flips, en passant opens behind a pawn's double step, and castling
+// rights go with a king or rook that moves or a rook that is taken.
+std::uint64_t info_after(std::uint64_t info, ChessMove move, const MoveRoles& roles);
+
+// A position without its history: the piece bitboards and the info word.
+struct Position {
     Pieces pieces{};
     std::uint64_t info = 0;
+
+    // 1 when white is to move, 0 when black is (the info bit itself).
+    std::uint64_t to_move() const { return info & WHITE_TO_MOVE; }
+    Color side_to_move() const { return mirelo::side_to_move(info); }
+
+    Bitboard occupancy() const { return mirelo::occupancy(pieces); }
+    Bitboard pieces_of(Color c) const { return mirelo::pieces_of(pieces, c); }
+
+    // The position after a move whose roles are known and playable.
+    Position after(ChessMove move, const MoveRoles& roles) const {
+        Position next{pieces, info_after(info, move, roles)};
+        apply_move(next.pieces, move, roles);
+        return next;
+    }
+};
+
+struct Board : Position {
     ZobristBoardComponent zobrist;
-    std::array<std::vector<Bitboard>, 12> pieces_stacks;
+    // The bitboards the moves of move_stack changed, as they were before: one
+    // stack for all pieces, each move's words in ascending piece order.
+    std::vector<Bitboard> saved_pieces;
     std::vector<MoveRecord> move_stack;
 
     // Reads the first four FEN fields leniently. A bad side-to-move or castling
@@ -122,13 +147,6 @@ struct Board {
     // Writes the four FEN fields into out (FEN_CAPACITY bytes); returns the length.
     std::size_t write_fen(char* out) const;
     std::string to_fen() const;
-
-    // 1 when white is to move, 0 when black is (the info bit itself).
-    std::uint64_t to_move() const { return info & WHITE_TO_MOVE; }
-    Color side_to_move() const { return mirelo::side_to_move(info); }
-
-    Bitboard occupancy() const { return mirelo::occupancy(pieces); }
-    Bitboard pieces_of(Color c) const { return mirelo::pieces_of(pieces, c); }
 
     // Makes a move as the generator produces them; a move from an empty square
     // is an internal failure and changes nothing.

@@ -103,15 +103,19 @@ unsigned repetitions(const Board& board) {
     // placement as pop_move would, and keep a mask of the words that differ
     // from the current ones, so that only equal placements are compared further.
     Pieces past = now;
-    std::array<std::size_t, 12> unread{};
-    for (std::size_t i = 0; i < 12; ++i) unread[i] = board.pieces_stacks[i].size();
+    std::size_t unread = board.saved_pieces.size();
     unsigned differs = 0;
     unsigned count = 1;
     for (auto record = board.move_stack.rbegin(); record != board.move_stack.rend(); ++record) {
+        // Each move's words lie in ascending piece order, the last move's last.
+        const std::size_t words = count_squares(record->saved);
+        if (words > unread) fail("Undo stacks do not match the move records");
+        unread -= words;
+        std::size_t word = unread;
         for (Bitboard m = record->saved; m;) {
             const unsigned piece = pop_lowest(m);
-            if (piece >= 12 || unread[piece] == 0) fail("Undo stacks do not match the move records");
-            past[piece] = board.pieces_stacks[piece][--unread[piece]];
+            if (piece >= 12) fail("Undo stacks do not match the move records");
+            past[piece] = board.saved_pieces[word++];
             differs = (differs & ~(1u << piece)) | static_cast<unsigned>(past[piece] != now[piece]) << piece;
         }
         const std::uint64_t info = record->info;

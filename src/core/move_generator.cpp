@@ -1,5 +1,6 @@
 #include "move_generator.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <new>
@@ -56,6 +57,38 @@ constexpr auto KNIGHT_STEPS = make_steps(KNIGHT_DIRECTIONS, 2);
 constexpr std::array<std::array<Steps, 64>, 2> PAWN_CAPTURES = {make_steps(side(WHITE).pawn_captures, 1),
                                                                  make_steps(side(BLACK).pawn_captures, 1)};
 
+// For two squares on one rank, file or diagonal: the squares strictly between
+// them, and the whole line through both. Empty for squares not in line.
+struct Lines {
+    std::array<std::array<Bitboard, 64>, 64> between{};
+    std::array<std::array<Bitboard, 64>, 64> line{};
+};
+
+constexpr Lines make_lines() {
+    Lines lines;
+    for (Square a = 0; a < 64; ++a) {
+        // The rook and bishop directions come in opposite pairs: 8, -8, 1, -1, 9, -9, 7, -7.
+        for (const auto& directions : {ROOK_DIRECTIONS, BISHOP_DIRECTIONS}) {
+            for (std::size_t d = 0; d < 4; d += 2) {
+                Bitboard whole = square_bit(a);
+                for (const int jump : {directions[d], directions[d + 1]}) {
+                    Bitboard passed = 0;
+                    for (auto to = step_target(a, jump, 1); to; to = step_target(*to, jump, 1)) {
+                        lines.between[a][*to] = passed;
+                        passed |= square_bit(*to);
+                    }
+                    whole |= passed;
+                }
+                for (Square s = 0; s < 64; ++s)
+                    if (s != a && has(whole, s)) lines.line[a][s] = whole;
+            }
+        }
+    }
+    return lines;
+}
+
+constexpr Lines LINES = make_lines();
+
 constexpr Bitboard RANK_1 = 0xFF, FILE_A = 0x0101010101010101ULL;
 constexpr Bitboard BOARD_EDGES = RANK_1 | (RANK_1 << 56) | FILE_A | (FILE_A << 7);
 
@@ -85,7 +118,7 @@ MoveGenerator::MoveGenerator()
             Magic& m = magics_[table_index(s, slider)];
             m.mask = rook ? rook_relevance_mask(s) : bishop_relevance_mask(s);
             m.magic = MAGIC_NUMBERS[slider_index(slider)][s];
-            m.shift = 64 - static_cast<unsigned>(std::popcount(m.mask));
+            m.shift = 64 - count_squares(m.mask);
             Bitboard* entries = sliding_moves_.get() + table_index(s, slider) * TABLE_SIZE;
             m.attacks = entries;
             // Every subset of the mask, in the order of a counter whose bit k
@@ -100,162 +133,221 @@ MoveGenerator::MoveGenerator()
     }
 }
 
+Bitboard MoveGenerator::pinned_pieces(const Pieces& p, Square king, Color c, Bitboard occupied) const {
+    // The sliders of the other colour that would attack the king if none of
+    // its own pieces stood in the way; one own piece alone between is pinned.
+    const Color them = ~c;
+    const Bitboard queens = p[make_piece(them, QUEEN)];
+    const Bitboard theirs = pieces_of(p, them);
+    Bitboard snipers = (slider_attacks(king, theirs, ROOK) & (p[make_piece(them, ROOK)] | queens)) |
+                       (slider_attacks(king, theirs, BISHOP) & (p[make_piece(them, BISHOP)] | queens));
+    Bitboard pinned = 0;
+    while (snipers) {
+        const Bitboard shield = LINES.between[king][pop_lowest(snipers)] & occupied;
+        if (shield && !(shield & (shield - 1))) pinned |= shield;
+    }
+    return pinned;
+}
+
 namespace {
 
-// Step moves of every piece in from (kings or knights) to squares not held by own.
-void step_moves(Bitboard from_squares, const std::array<Steps, 64>& table, Bitboard own, MoveList& out) {
-    for (Bitboard b = from_squares; b;) {
-        const Square from = pop_lowest(b);
-        const Steps& steps = table[from];
-        for (std::uint8_t i = 0; i < steps.count; ++i)
-            if (!has(own, steps.to[i])) out.push(from, steps.to[i], ORDINARY);
-    }
+// Ordinary moves from one square to every target, lowest target first.
+void add_targets(MoveList& out, Square from, Bitboard targets) {
+    while (targets) out.push(from, pop_lowest(targets), ORDINARY);
 }
+void add_targets(MoveCount& out, Square, Bitboard targets) { out.size += count_squares(targets); }
+
+// Ordinary moves from one square to the targets in allowed, which holds only
+// targets of the steps, in the order of the step list.
+void add_steps(MoveList& out, Square from, const Steps& steps, Bitboard allowed) {
+    for (std::uint8_t i = 0; i < steps.count; ++i)
+        if (has(allowed, steps.to[i])) out.push(from, steps.to[i], ORDINARY);
+}
+void add_steps(MoveCount& out, Square, const Steps&, Bitboard allowed) { out.size += count_squares(allowed); }
 
 }  // namespace
 
-void MoveGenerator::king_moves(const Board& board, Color us, Bitboard own, Bitboard occupied, MoveList& out) const {
-    const Bitboard kings = board.pieces[make_piece(us, KING)];
-    step_moves(kings, KING_STEPS, own, out);
+// What a listed move must respect beyond the piece's own rules. Nothing for a
+// pseudo-legal move. A legal one answers a check, keeps a pinned piece on the
+// line through its king, and never puts the king on an attacked square.
+struct MoveGenerator::Limits {
+    bool legal;
+    Square king;       // the one king of the side to move, when legal
+    Bitboard targets;  // where a piece other than a king may land
+    Bitboard pinned;
+
+    Bitboard allowed(Square from) const {
+        return has(pinned, from) ? targets & LINES.line[king][from] : targets;
+    }
+};
+
+bool MoveGenerator::keeps_king_safe(const Position& position, ChessMove move) const {
+    // Played on a scratch copy of the bitboards, exactly as push_move would
+    // play it; dropping the copy takes the move back. A move the board would
+    // refuse to play is not legal. Only malformed positions list one: an
+    // en-passant flag pointing at the mover's own piece, or a square held
+    // twice, where the piece that moves can differ from the one the move was
+    // generated for.
+    const MoveRoles roles = move_roles(position.pieces, position.occupancy(), move);
+    if (roles.problem != MoveRoles::Problem::none) return false;
+    Pieces after = position.pieces;
+    apply_move(after, move, roles);
+    return !king_attacked(after, position.side_to_move());
+}
+
+template <typename Out>
+void MoveGenerator::king_moves(const Position& position, Color us, const Limits& limits, Bitboard own,
+                               Bitboard occupied, Out& out) const {
+    const Bitboard kings = position.pieces[make_piece(us, KING)];
+    for (Bitboard b = kings; b;) {
+        const Square from = pop_lowest(b);
+        Bitboard allowed = KING_ATTACKS[from] & ~own;
+        // A legal one must not be attacked where it lands; it no longer
+        // shields that square from a slider behind it.
+        if (limits.legal)
+            for (Bitboard t = allowed; t;) {
+                const Square to = pop_lowest(t);
+                if (attacked(position.pieces, to, ~us, occupied ^ kings)) allowed ^= square_bit(to);
+            }
+        add_steps(out, from, KING_STEPS[from], allowed);
+    }
     // Castling: the king on its home square and not in check, the squares
     // between king and rook empty, and the squares the king passes and lands on
-    // not attacked. The rook itself is not looked at.
+    // not attacked. The rook itself is not looked at. That makes the move
+    // legal too: it vacates the home square, but a ray through it to the
+    // landing square would have attacked the home, and the corner the rook
+    // leaves lies on no ray to the landing square.
     const SideFacts& ours = side(us);
-    if (!has(kings, ours.king_home) || attacked(board.pieces, ours.king_home, ~us, occupied)) return;
+    const std::uint64_t rights = info_bit(ours.castling[KING_SIDE].right) | info_bit(ours.castling[QUEEN_SIDE].right);
+    if (!(position.info & rights) || !has(kings, ours.king_home) ||
+        attacked(position.pieces, ours.king_home, ~us, occupied))
+        return;
     for (const Castling& castling : ours.castling) {
-        if (!((board.info >> castling.right) & 1) || (occupied & castling.must_be_empty)) continue;
+        if (!((position.info >> castling.right) & 1) || (occupied & castling.must_be_empty)) continue;
         bool safe = true;
-        for (Bitboard b = castling.must_be_safe; b && safe;) safe = !attacked(board.pieces, pop_lowest(b), ~us, occupied);
+        for (Bitboard b = castling.must_be_safe; b && safe;)
+            safe = !attacked(position.pieces, pop_lowest(b), ~us, occupied);
         if (safe) out.push(ours.king_home, castling.king_to, CASTLING);
     }
 }
 
-void MoveGenerator::pawn_moves(const Board& board, Color us, Bitboard theirs, Bitboard occupied, MoveList& out) const {
+template <typename Out>
+void MoveGenerator::pawn_moves(const Position& position, Color us, const Limits& limits, Bitboard theirs,
+                               Bitboard occupied, Out& out) const {
     const SideFacts& ours = side(us);
     const auto promotions = [&](Square from, Square to) {
         for (unsigned special = PROMOTE_KNIGHT; special <= PROMOTE_QUEEN; ++special) out.push(from, to, special);
     };
+    // The en-passant flag alone decides, for a pawn on its en-passant rank;
+    // the target square is not examined. Such a pawn's capture targets are the
+    // rank beyond.
+    const Bitboard en_passant_files = (position.info >> ours.en_passant_bit) & 0xFF;
+    const Bitboard en_passant_targets = en_passant_files
+                                        << (8 * static_cast<int>(ours.en_passant_rank + ours.forward));
 
-    for (Bitboard b = board.pieces[make_piece(us, PAWN)]; b;) {
+    for (Bitboard b = position.pieces[make_piece(us, PAWN)]; b;) {
         const Square from = pop_lowest(b);
-        const Steps& targets = PAWN_CAPTURES[us][from];
-        for (std::uint8_t k = 0; k < targets.count; ++k) {
-            const Square to = targets.to[k];
-            if (has(theirs, to)) {
-                if (rank_of(from) == ours.promotion_rank)
-                    promotions(from, to);
-                else
-                    out.push(from, to, ORDINARY);
+        const Bitboard allowed = limits.allowed(from);
+        if (PAWN_ATTACKS[us][from] & (theirs | en_passant_targets)) {
+            const Steps& targets = PAWN_CAPTURES[us][from];
+            for (std::uint8_t k = 0; k < targets.count; ++k) {
+                const Square to = targets.to[k];
+                if (has(theirs, to) && has(allowed, to)) {
+                    if (rank_of(from) == ours.promotion_rank)
+                        promotions(from, to);
+                    else
+                        out.push(from, to, ORDINARY);
+                }
+                // En passant takes a pawn off a second square: a legal one is
+                // tested by playing it.
+                if (has(en_passant_targets, to) &&
+                    (!limits.legal || keeps_king_safe(position, ChessMove::raw(from, to, EN_PASSANT))))
+                    out.push(from, to, EN_PASSANT);
             }
-            // The en-passant flag alone decides; the target square is not examined.
-            if (rank_of(from) == ours.en_passant_rank && ((board.info >> (ours.en_passant_bit + file_of(to))) & 1))
-                out.push(from, to, EN_PASSANT);
         }
         const Square to = from + static_cast<Square>(ours.pawn_push);  // wraps past 63 below rank 1
         if (to > 63 || has(occupied, to)) continue;
         if (rank_of(from) == ours.promotion_rank) {
-            promotions(from, to);
+            if (has(allowed, to)) promotions(from, to);
             continue;
         }
-        out.push(from, to, ORDINARY);
+        if (has(allowed, to)) out.push(from, to, ORDINARY);
         if (rank_of(from) == ours.start_rank) {
             const Square to2 = to + static_cast<Square>(ours.pawn_push);
-            if (to2 <= 63 && !has(occupied, to2)) out.push(from, to2, DOUBLE_STEP);
+            if (to2 <= 63 && !has(occupied, to2) && has(allowed, to2)) out.push(from, to2, DOUBLE_STEP);
         }
     }
 }
 
-void MoveGenerator::slider_moves(const Board& board, Color us, PieceType slider, Bitboard own, Bitboard occupied,
-                                 MoveList& out) const {
-    // Queens take part in both passes.
-    for (Bitboard b = board.pieces[make_piece(us, slider)] | board.pieces[make_piece(us, QUEEN)]; b;) {
-        const Square s = pop_lowest(b);
-        for (Bitboard targets = slider_attacks(s, occupied, slider) & ~own; targets;)
-            out.push(s, pop_lowest(targets), ORDINARY);
-    }
-}
-
-void MoveGenerator::pseudo_moves(const Board& board, MoveList& out) const {
-    const Color us = board.side_to_move();
-    const Bitboard own = board.pieces_of(us);
-    const Bitboard theirs = board.pieces_of(~us);
+template <typename Out>
+void MoveGenerator::generate(const Position& position, const Limits& limits, Out& out) const {
+    const Color us = position.side_to_move();
+    const Bitboard own = position.pieces_of(us);
+    const Bitboard theirs = position.pieces_of(~us);
     const Bitboard occupied = own | theirs;
+    king_moves(position, us, limits, own, occupied, out);
+    for (Bitboard b = position.pieces[make_piece(us, KNIGHT)]; b;) {
+        const Square from = pop_lowest(b);
+        add_steps(out, from, KNIGHT_STEPS[from], KNIGHT_ATTACKS[from] & ~own & limits.allowed(from));
+    }
+    pawn_moves(position, us, limits, theirs, occupied, out);
+    // Rooks and queens along ranks and files, then bishops and queens along
+    // diagonals: queens take part in both passes.
+    const Bitboard queens = position.pieces[make_piece(us, QUEEN)];
+    for (const PieceType slider : {ROOK, BISHOP})
+        for (Bitboard b = position.pieces[make_piece(us, slider)] | queens; b;) {
+            const Square from = pop_lowest(b);
+            add_targets(out, from, slider_attacks(from, occupied, slider) & ~own & limits.allowed(from));
+        }
+}
+
+void MoveGenerator::pseudo_moves(const Position& position, MoveList& out) const {
     out.size = 0;
-    king_moves(board, us, own, occupied, out);
-    step_moves(board.pieces[make_piece(us, KNIGHT)], KNIGHT_STEPS, own, out);
-    pawn_moves(board, us, theirs, occupied, out);
-    slider_moves(board, us, ROOK, own, occupied, out);
-    slider_moves(board, us, BISHOP, own, occupied, out);
+    generate(position, Limits{false, 0, ~Bitboard{0}, 0}, out);
 }
 
-void MoveGenerator::moves(Board& board, MoveList& out) const {
-    pseudo_moves(board, out);
-    const Pieces& pieces = board.pieces;
-    const Bitboard occupied = board.occupancy();
-    const Color us = board.side_to_move();
+template <typename Out>
+void MoveGenerator::legal_moves(const Position& position, Out& out) const {
+    out.size = 0;
+    const Pieces& pieces = position.pieces;
+    const Color us = position.side_to_move();
     const Bitboard king = pieces[make_piece(us, KING)];
-    const Bitboard own = board.pieces_of(us);
-
-    // Only moves that can expose the king need the full test. When the king
-    // is not in check, a move that is not a king move, not en passant and not
-    // made by a piece standing first in line from the king cannot leave it
-    // attacked. When it is in check, such a move must also capture the single
-    // checker or step between it and the king. The shortcuts need an ordinary
-    // placement: one king, no square held twice.
-    Bitboard suspects = ~Bitboard{0};
-    Bitboard evasions = ~Bitboard{0};
-    if (king && !(king & (king - 1)) && !squares_held_twice(pieces)) {
-        const Square k = lowest(king);
-        const Bitboard checkers = attackers_to(pieces, k, ~us, occupied);
-        if (!checkers) {
-            suspects = king | ((slider_attacks(k, occupied, ROOK) | slider_attacks(k, occupied, BISHOP)) & own);
-        } else if (checkers & (checkers - 1)) {
-            evasions = 0;  // double check: only the king can move
-        } else {
-            const Square c = lowest(checkers);
-            evasions = checkers;
-            for (const PieceType slider : {ROOK, BISHOP}) {
-                const Bitboard from_king = slider_attacks(k, occupied, slider);
-                if (has(from_king, c)) evasions |= from_king & slider_attacks(c, occupied, slider);
-            }
-        }
+    // Deciding from checks and pins needs an ordinary placement: one king, no
+    // square held twice. Anything else plays every pseudo-legal move.
+    if (!king || (king & (king - 1)) || squares_held_twice(pieces)) {
+        MoveList pseudo;
+        pseudo_moves(position, pseudo);
+        for (const ChessMove move : pseudo)
+            if (keeps_king_safe(position, move)) out.push(move.from(), move.to(), move.special());
+        return;
     }
-
-    // A suspect move is played on a scratch copy of the bitboards, exactly as
-    // push_move would play it, and the mover's king is tested there; dropping
-    // the copy takes the move back. The board itself is never written.
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < out.size; ++i) {
-        const ChessMove move = out.moves[i];
-        const bool king_move = has(king, move.from());
-        if (!king_move && move.special() != EN_PASSANT && !has(evasions, move.to())) continue;
-        if (has(suspects, move.from()) || move.special() == EN_PASSANT) {
-            // A move the board would refuse to play is not legal. Only
-            // malformed positions list one: an en-passant flag pointing at the
-            // mover's own piece, or a square held twice, where the piece that
-            // moves can differ from the one the move was generated for.
-            const MoveRoles roles = move_roles(pieces, occupied, move);
-            if (roles.problem != MoveRoles::Problem::none) continue;
-            Pieces after = pieces;
-            apply_move(after, move, roles);
-            if (king_attacked(after, us)) continue;
-        }
-        out.moves[kept++] = move;
-    }
-    out.size = kept;
+    // A move of a piece other than the king exposes the king only by leaving
+    // the line of a pin, and must land on the checker or between it and the
+    // king when one piece gives check; when two do, only the king can move.
+    const Square k = lowest(king);
+    const Bitboard occupied = position.occupancy();
+    const Bitboard checkers = attackers_to(pieces, k, ~us, occupied);
+    Bitboard targets = ~Bitboard{0};
+    if (checkers) targets = (checkers & (checkers - 1)) ? 0 : checkers | LINES.between[k][lowest(checkers)];
+    generate(position, Limits{true, k, targets, pinned_pieces(pieces, k, us, occupied)}, out);
 }
 
-std::uint64_t MoveGenerator::perft(Board& board, int depth) const {
+void MoveGenerator::moves(const Position& position, MoveList& out) const { legal_moves(position, out); }
+
+std::uint64_t MoveGenerator::perft(const Position& position, int depth) const {
     if (depth <= 0) return 1;
-    MoveList list;
-    moves(board, list);
-    if (depth == 1) return list.size;
-    std::uint64_t nodes = 0;
-    for (const ChessMove move : list) {
-        board.push_move(move);
-        nodes += perft(board, depth - 1);
-        board.pop_move();
+    if (depth == 1) {
+        MoveCount count;
+        legal_moves(position, count);
+        return count.size;
     }
+    MoveList list;
+    legal_moves(position, list);
+    // Each move is made on a copy: nothing to take back, no history or keys.
+    std::uint64_t nodes = 0;
+    const Bitboard occupied = position.occupancy();
+    for (const ChessMove move : list)
+        nodes += perft(position.after(move, move_roles(position.pieces, occupied, move)), depth - 1);
     return nodes;
 }
 

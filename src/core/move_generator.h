@@ -1,6 +1,7 @@
 // Legal move generation: magic-bitboard attack tables, pseudo-legal moves in a
-// fixed order, the attack queries, and the legality filter that tests each
-// move that could expose the mover's king on a scratch copy of the bitboards.
+// fixed order, the attack queries, and the legality filter, which decides from
+// the checks and pins of the position and plays only the rare remaining moves
+// on a scratch copy of the bitboards.
 #pragma once
 
 #include <array>
@@ -30,6 +31,13 @@ struct MoveList {
     void push(Square from, Square to, unsigned special) { moves[size++] = ChessMove::raw(from, to, special); }
     const ChessMove* begin() const { return moves; }
     const ChessMove* end() const { return moves + size; }
+};
+
+// Counts the moves generation would list, without listing them.
+struct MoveCount {
+    std::size_t size = 0;
+
+    void push(Square, Square, unsigned) { ++size; }
 };
 
 constexpr std::size_t TABLE_SIZE = 4096;  // 2^12: a relevance mask has at most 12 squares
@@ -86,20 +94,23 @@ public:
         return attackers_to(pieces, square, by, occupied) != 0;
     }
 
+    // The pieces of colour c that alone stand between its king on the given
+    // square and a slider of the other colour.
+    Bitboard pinned_pieces(const Pieces& pieces, Square king, Color c, Bitboard occupied) const;
+
     // Is the king of colour c attacked? With several kings only the lowest is
     // looked at; a side without a king is never in check.
     bool king_attacked(const Pieces& pieces, Color c) const {
         return mirelo::king_attacked(pieces, c, TableAttacks{this});
     }
 
-    void pseudo_moves(const Board& board, MoveList& out) const;
+    void pseudo_moves(const Position& position, MoveList& out) const;
 
-    // The legal moves of the side to move, in pseudo-legal order. The board is
-    // only read.
-    void moves(Board& board, MoveList& out) const;
+    // The legal moves of the side to move, in pseudo-legal order.
+    void moves(const Position& position, MoveList& out) const;
 
     // Number of legal move paths of the given depth, counted in bulk at the last ply.
-    std::uint64_t perft(Board& board, int depth) const;
+    std::uint64_t perft(const Position& position, int depth) const;
 
 private:
     // slider_attacks as a function object for the attack queries of attacks.h.
@@ -110,10 +121,22 @@ private:
         }
     };
 
-    void king_moves(const Board& board, Color us, Bitboard own, Bitboard occupied, MoveList& out) const;
-    void pawn_moves(const Board& board, Color us, Bitboard theirs, Bitboard occupied, MoveList& out) const;
-    void slider_moves(const Board& board, Color us, PieceType slider, Bitboard own, Bitboard occupied,
-                      MoveList& out) const;
+    struct Limits;
+
+    // Whether the side to move's king stays safe when the move is played.
+    bool keeps_king_safe(const Position& position, ChessMove move) const;
+
+    // Out is MoveList or MoveCount.
+    template <typename Out>
+    void generate(const Position& position, const Limits& limits, Out& out) const;
+    template <typename Out>
+    void legal_moves(const Position& position, Out& out) const;
+    template <typename Out>
+    void king_moves(const Position& position, Color us, const Limits& limits, Bitboard own, Bitboard occupied,
+                    Out& out) const;
+    template <typename Out>
+    void pawn_moves(const Position& position, Color us, const Limits& limits, Bitboard theirs, Bitboard occupied,
+                    Out& out) const;
 
     struct FreeTables {
         void operator()(Bitboard* tables) const { std::free(tables); }

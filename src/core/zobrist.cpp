@@ -1,5 +1,7 @@
 #include "zobrist.h"
 
+#include <tuple>
+
 #include "random.h"
 
 namespace mirelo {
@@ -11,12 +13,17 @@ constexpr std::uint64_t INCREMENT_64 = 9;
 constexpr std::uint64_t SEED_16 = 404;
 constexpr std::uint64_t INCREMENT_16 = 3;
 
-// Both tables live in one allocation; the board holds them through two
-// aliasing handles that share its reference count.
 struct TablePair {
     ZobristTable64 z64;
     ZobristTable16 z16;
 };
+
+// A function-local static: built once, by whichever thread first asks,
+// while any other waits for it.
+const TablePair& shared_tables() {
+    static const TablePair tables{ZobristTable64::make(SEED_64), ZobristTable16::make(SEED_16)};
+    return tables;
+}
 
 }  // namespace
 
@@ -53,11 +60,11 @@ std::pair<std::uint64_t, std::uint16_t> zobrist_keys(const ZobristTable64& z64, 
 }
 
 ZobristBoardComponent ZobristBoardComponent::make(const std::array<Bitboard, 12>& pieces, std::uint64_t info) {
-    auto pair = std::make_shared<TablePair>(TablePair{ZobristTable64::make(SEED_64), ZobristTable16::make(SEED_16)});
+    const TablePair& tables = shared_tables();
     ZobristBoardComponent component;
-    std::tie(component.z_key, component.z_key16) = zobrist_keys(pair->z64, pair->z16, pieces, info);
-    component.z64 = std::shared_ptr<const ZobristTable64>(pair, &pair->z64);
-    component.z16 = std::shared_ptr<const ZobristTable16>(pair, &pair->z16);
+    std::tie(component.z_key, component.z_key16) = zobrist_keys(tables.z64, tables.z16, pieces, info);
+    component.z64 = &tables.z64;
+    component.z16 = &tables.z16;
     return component;
 }
 

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <utility>
 
 #include "bits.h"
 
@@ -28,13 +28,16 @@ struct ZobristLookupTable {
 using ZobristTable64 = ZobristLookupTable<std::uint64_t>;
 using ZobristTable16 = ZobristLookupTable<std::uint16_t>;
 
+// The running keys of one board. The feature tables are the process's one
+// pair, built on first use and never changed or freed: every board would draw
+// the same values from the same seeds, so all boards share that pair.
 struct ZobristBoardComponent {
     std::uint64_t z_key = 0;
     std::uint16_t z_key16 = 0;  // the same features from the 16-bit table
-    std::shared_ptr<const ZobristTable64> z64;
-    std::shared_ptr<const ZobristTable16> z16;
+    const ZobristTable64* z64 = nullptr;
+    const ZobristTable16* z16 = nullptr;
 
-    // Builds a fresh pair of tables and the keys of the given position.
+    // The keys of the given position, over the shared tables.
     static ZobristBoardComponent make(const std::array<Bitboard, 12>& pieces, std::uint64_t info);
 
     // Toggles the feature of piece on square.

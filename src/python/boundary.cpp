@@ -221,6 +221,41 @@ PyObject* new_ascii_str(const char* text, std::size_t length) {
 
 namespace {
 
+// One slot per from-square, to-square and text variant: the squares of the
+// move code (its low 12 bits), then the variant (no letter, n, b, r, q) above
+// them. Specials 0 to 3 write no letter, so they share a text.
+constexpr std::size_t SQUARE_PAIRS = 64 * 64;
+std::atomic<PyObject*> MOVE_TEXTS[5 * SQUARE_PAIRS];
+
+PyObject* make_move_text(ChessMove move, std::atomic<PyObject*>& slot) {
+    char text[5];
+    PyObject* made = new_ascii_str(text, move.write(text));
+    PyUnicode_InternInPlace(&made);
+    // Threads without a shared interpreter lock may race here; the first text
+    // stored wins and every other is dropped.
+    PyObject* expected = nullptr;
+    if (slot.compare_exchange_strong(expected, made, std::memory_order_acq_rel, std::memory_order_acquire))
+        return made;
+    Py_DECREF(made);
+    return expected;
+}
+
+}  // namespace
+
+PyObject* move_text(ChessMove move) {
+    const unsigned special = move.special();
+    const std::size_t variant = special < PROMOTE_KNIGHT ? 0 : special - PROMOTE_KNIGHT + 1;
+    if (variant > 4) {
+        char text[5];
+        move.write(text);  // fails: the move has no text form
+    }
+    std::atomic<PyObject*>& slot = MOVE_TEXTS[variant * SQUARE_PAIRS + (move.data & (SQUARE_PAIRS - 1))];
+    PyObject* text = slot.load(std::memory_order_acquire);
+    return text != nullptr ? text : make_move_text(move, slot);
+}
+
+namespace {
+
 // Adds n references to a shared singleton at once. Under the interpreter lock
 // this equals n single increments; interpreters that keep reference counts
 // elsewhere get the increments one by one.

@@ -183,6 +183,11 @@ std::string_view text_argument(PyObject* value, const char* param);
 // Results.
 
 PyObject* new_ascii_str(const char* text, std::size_t length);
+
+// The text of a move as a borrowed reference to the process's one immutable,
+// interned str for it, made on first use and kept for the life of the
+// process: move lists hand out references instead of building strings.
+PyObject* move_text(ChessMove move);
 PyObject* new_planes_list(const Planes& planes);
 PyObject* none();
 

@@ -29,8 +29,9 @@ PyObject* legal_move_texts(const MoveList& list) {
     if (texts == nullptr) throw_python_error();
     try {
         for (std::size_t i = 0; i < list.size; ++i) {
-            char text[5];
-            PyList_SET_ITEM(texts, static_cast<Py_ssize_t>(i), new_ascii_str(text, list.moves[i].write(text)));
+            PyObject* text = move_text(list.moves[i]);
+            Py_INCREF(text);
+            PyList_SET_ITEM(texts, static_cast<Py_ssize_t>(i), text);
         }
     } catch (...) {
         Py_DECREF(texts);

@@ -55,10 +55,10 @@ TEST(RayAttacks, KingAttackedAgreesWithTheGeneratorAlongAPerftTree) {
 TEST(Repetitions, WalkTheUndoStacksWithoutChangingThem) {
     Board board = board_of(DEFAULT_FEN);
     for (int i = 0; i < 3; ++i) play(board, {"g1f3", "g8f6", "f3g1", "f6g8"});
-    const auto stacks = board.pieces_stacks;
+    const auto stacks = board.saved_pieces;
     const auto key = board.zobrist.z_key;
     EXPECT_EQ(repetitions(board), 4u);
-    EXPECT_EQ(board.pieces_stacks, stacks);
+    EXPECT_EQ(board.saved_pieces, stacks);
     EXPECT_EQ(board.zobrist.z_key, key);
     board.pop_move();
     EXPECT_EQ(repetitions(board), 3u);
@@ -67,7 +67,7 @@ TEST(Repetitions, WalkTheUndoStacksWithoutChangingThem) {
 TEST(Repetitions, UndoStacksOutOfStepWithTheRecordsAreAnInternalFailure) {
     Board board = board_of(DEFAULT_FEN);
     play(board, {"g1f3"});
-    board.pieces_stacks[KNIGHT].clear();
+    board.saved_pieces.clear();
     EXPECT_THROW(repetitions(board), Failure);
 }
 

@@ -86,7 +86,7 @@ void expect_same(const Board& a, const Board& b) {
     EXPECT_EQ(a.info, b.info);
     EXPECT_EQ(a.zobrist.z_key, b.zobrist.z_key);
     EXPECT_EQ(a.zobrist.z_key16, b.zobrist.z_key16);
-    EXPECT_EQ(a.pieces_stacks, b.pieces_stacks);
+    EXPECT_EQ(a.saved_pieces, b.saved_pieces);
     ASSERT_EQ(a.move_stack.size(), b.move_stack.size());
     for (std::size_t i = 0; i < a.move_stack.size(); ++i) {
         EXPECT_EQ(a.move_stack[i].info, b.move_stack[i].info);
@@ -103,7 +103,7 @@ TEST(PushPop, E2E4RecordsAndKeys) {
     ASSERT_EQ(board.move_stack.size(), 1u);
     EXPECT_EQ(board.move_stack[0].info, 0x1Fu);
     EXPECT_EQ(board.move_stack[0].saved, 0x001);
-    EXPECT_EQ(board.pieces_stacks[0], std::vector<Bitboard>{0xFF00});
+    EXPECT_EQ(board.saved_pieces, std::vector<Bitboard>{0xFF00});
     EXPECT_EQ(board.zobrist.z_key, 0x16C463C54535BBA0u);
     EXPECT_EQ(board.zobrist.z_key16, 0xBAA1);
 
@@ -238,7 +238,7 @@ TEST(Board, ReflectSwapsColoursAndForgetsHistory) {
     board.reflect();
     EXPECT_EQ(board.to_fen(), "1N1k4/8/8/4p3/8/8/8/4K3 w Q -");
     EXPECT_TRUE(board.move_stack.empty());
-    for (const auto& stack : board.pieces_stacks) EXPECT_TRUE(stack.empty());
+    EXPECT_TRUE(board.saved_pieces.empty());
     Board ep = board_of("4k3/8/8/3pP3/8/8/8/4K3 w - d6");
     ep.reflect();
     EXPECT_EQ(ep.info, (1ull << 16));
