@@ -110,8 +110,8 @@ PyObject* divide_rows(const MoveGenerator& generator, Board& board, PyObject* co
     if (list == nullptr) throw_python_error();
     try {
         for (std::size_t i = 0; i < rows.size(); ++i) {
-            char text[5];
-            PyObject* move = new_ascii_str(text, rows[i].first.write(text));
+            PyObject* move = move_text(rows[i].first);  // the generator's own text object
+            Py_INCREF(move);
             PyObject* nodes = PyLong_FromUnsignedLongLong(rows[i].second);
             PyObject* row = nodes == nullptr ? nullptr : PyTuple_New(2);
             if (row == nullptr) {
