@@ -147,10 +147,9 @@ int with_borrow(Object* object, bool exclusive, Body&& body) noexcept {
 
 int error_text(const std::string& text) { return set_error(MIRELO_ERROR, text); }
 
-// Native memory beyond the records, as reported to collectors: a board built
-// from FEN holds its own pair of Zobrist tables (790 entries of 8 and 2
-// bytes, shared with its copies), a generator its attack tables (4 MiB).
-constexpr std::size_t ZOBRIST_TABLE_BYTES = 790 * 10;
+// Native memory beyond the records, as reported to collectors: a generator
+// holds its attack tables (4 MiB); boards share one pair of Zobrist tables
+// for the whole process.
 constexpr std::size_t ATTACK_TABLE_BYTES = std::size_t{4} << 20;
 
 // The flags set in the planes of the pieces (flag 64 * piece + square, as
@@ -183,7 +182,7 @@ int mirelo_board_new(const char* fen, size_t length, mirelo_out* out) {
         auto made = Board::from_fen(std::string_view(fen, length));
         if (!made) return error_text(made.error());
         out->board = new mirelo_board{.value = std::move(*made)};
-        out->bytes = sizeof(mirelo_board) + ZOBRIST_TABLE_BYTES;
+        out->bytes = sizeof(mirelo_board);
         return int{MIRELO_OK};
     });
 }

@@ -250,12 +250,11 @@ def _pushed(out):
     return out.moves[0]
 
 
-# The collector learns of a quarter of a board's native memory: enough to
-# keep the resident size flat, at a quarter of the collections that the full
-# size would cost when boards are made in a loop.
+# The collector learns of a board's native memory, so that boards made in a
+# loop are collected as often as their size asks.
 def wrap_board(pointer, size):
     """A new Board owning the native board at pointer (freed with it)."""
-    handle = ffi.gc(pointer, _free_board, size >> 2)
+    handle = ffi.gc(pointer, _free_board, size)
     board = _new_object(Board)
     board._h = handle
     return board
