@@ -220,4 +220,23 @@ PyObject* guarded(Body&& body) noexcept {
     return nullptr;
 }
 
+// ---------------------------------------------------------------------------
+// Functions of the hidden module behind the submodules.
+
+// Binds the call's arguments to the signature, then runs body on them.
+template <const Signature& signature, PyObject* (*body)(PyObject* const*)>
+PyObject* module_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded([&] {
+        PyObject* bound[MAX_PARAMS];
+        bind(signature, args, nargs, kwnames, bound);
+        return body(bound);
+    });
+}
+
+template <const Signature& signature, PyObject* (*body)(PyObject* const*)>
+constexpr PyMethodDef function_entry(const char* name, const char* doc) {
+    return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(module_function<signature, body>)),
+            METH_FASTCALL | METH_KEYWORDS, doc};
+}
+
 }  // namespace mirelo::py

@@ -20,18 +20,12 @@ constexpr Signature OUTCOME_SIGNATURE{"outcome()", OUTCOME_PARAMS, 2, 2};
 constexpr Signature PERFT_SIGNATURE{"perft()", PERFT_PARAMS, 3, 3};
 constexpr Signature DIVIDE_SIGNATURE{"divide()", PERFT_PARAMS, 3, 3};
 
-using FastFunction = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
-
 // A function of one board, read under a shared borrow.
-template <const Signature& signature, auto body>
-PyObject* board_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded([&] {
-        PyObject* bound[1];
-        bind(signature, args, nargs, kwnames, bound);
-        BoardObject* board = object_argument<Board>(bound[0], "board");
-        Borrow borrow(board->borrow, Access::shared);
-        return body(board->value);
-    });
+template <PyObject* (*body)(const Board&)>
+PyObject* on_board(PyObject* const* bound) {
+    BoardObject* board = object_argument<Board>(bound[0], "board");
+    Borrow borrow(board->borrow, Access::shared);
+    return body(board->value);
 }
 
 PyObject* check(const Board& board) { return PyBool_FromLong(is_check(board)); }
@@ -50,17 +44,13 @@ PyObject* key(const Board& board) {
 
 // A function of a generator and a board it may play moves on: the generator
 // borrowed shared, then the board exclusively, then the depth if there is one.
-template <const Signature& signature, auto body>
-PyObject* generator_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded([&] {
-        PyObject* bound[3];
-        bind(signature, args, nargs, kwnames, bound);
-        MoveGeneratorObject* generator = object_argument<MoveGenerator>(bound[0], "generator");
-        Borrow generator_borrow(generator->borrow, Access::shared);
-        BoardObject* board = object_argument<Board>(bound[1], "board");
-        Borrow board_borrow(board->borrow, Access::exclusive);
-        return body(generator->value, board->value, bound + 2);
-    });
+template <PyObject* (*body)(const MoveGenerator&, Board&, PyObject* const*)>
+PyObject* on_generator_and_board(PyObject* const* bound) {
+    MoveGeneratorObject* generator = object_argument<MoveGenerator>(bound[0], "generator");
+    Borrow generator_borrow(generator->borrow, Access::shared);
+    BoardObject* board = object_argument<Board>(bound[1], "board");
+    Borrow board_borrow(board->borrow, Access::exclusive);
+    return body(generator->value, board->value, bound + 2);
 }
 
 // The depth argument: any integer, or an object that converts to one like an
@@ -130,26 +120,18 @@ PyObject* divide_rows(const MoveGenerator& generator, Board& board, PyObject* co
     return list;
 }
 
-template <FastFunction f>
-PyCFunction cfunction() {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
-}
-
-constexpr int FAST = METH_FASTCALL | METH_KEYWORDS;
-
 }  // namespace
 
 PyMethodDef GAME_FUNCTIONS[] = {
-    {"is_check", cfunction<board_function<IS_CHECK_SIGNATURE, check>>(), FAST, "is_check(board)\n--\n\n"},
-    {"repetitions", cfunction<board_function<REPETITIONS_SIGNATURE, repetition_count>>(), FAST,
-     "repetitions(board)\n--\n\n"},
-    {"outcome", cfunction<generator_function<OUTCOME_SIGNATURE, outcome_text>>(), FAST,
-     "outcome(generator, board)\n--\n\n"},
-    {"zobrist_key", cfunction<board_function<ZOBRIST_KEY_SIGNATURE, key>>(), FAST, "zobrist_key(board)\n--\n\n"},
-    {"perft", cfunction<generator_function<PERFT_SIGNATURE, perft_count>>(), FAST,
-     "perft(generator, board, depth)\n--\n\n"},
-    {"divide", cfunction<generator_function<DIVIDE_SIGNATURE, divide_rows>>(), FAST,
-     "divide(generator, board, depth)\n--\n\n"},
+    function_entry<IS_CHECK_SIGNATURE, on_board<check>>("is_check", "is_check(board)\n--\n\n"),
+    function_entry<REPETITIONS_SIGNATURE, on_board<repetition_count>>("repetitions", "repetitions(board)\n--\n\n"),
+    function_entry<OUTCOME_SIGNATURE, on_generator_and_board<outcome_text>>("outcome",
+                                                                             "outcome(generator, board)\n--\n\n"),
+    function_entry<ZOBRIST_KEY_SIGNATURE, on_board<key>>("zobrist_key", "zobrist_key(board)\n--\n\n"),
+    function_entry<PERFT_SIGNATURE, on_generator_and_board<perft_count>>("perft",
+                                                                          "perft(generator, board, depth)\n--\n\n"),
+    function_entry<DIVIDE_SIGNATURE, on_generator_and_board<divide_rows>>("divide",
+                                                                           "divide(generator, board, depth)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -243,35 +243,18 @@ PyObject* legal_mask_batch(PyObject* const* bound) {
 // ---------------------------------------------------------------------------
 // The module
 
-// A module function: binds the call's arguments to the signature, then runs
-// body on them.
-template <const Signature& signature, PyObject* (*body)(PyObject* const*)>
-PyObject* function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded([&] {
-        PyObject* bound[MAX_PARAMS];
-        bind(signature, args, nargs, kwnames, bound);
-        return body(bound);
-    });
-}
-
-template <const Signature& signature, PyObject* (*body)(PyObject* const*)>
-constexpr PyMethodDef entry(const char* name, const char* doc) {
-    return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function<signature, body>)),
-            METH_FASTCALL | METH_KEYWORDS, doc};
-}
-
 PyMethodDef FUNCTIONS[] = {
-    entry<PLANES_SIGNATURE, planes>("planes", "planes($module, board, out, element)\n--\n\n"),
-    entry<PLANES_BATCH_SIGNATURE, planes_batch>("planes_batch",
+    function_entry<PLANES_SIGNATURE, planes>("planes", "planes($module, board, out, element)\n--\n\n"),
+    function_entry<PLANES_BATCH_SIGNATURE, planes_batch>("planes_batch",
                                                 "planes_batch($module, boards, out, element)\n--\n\n"),
-    entry<PLANES_FROM_FENS_SIGNATURE, planes_from_fens>("planes_from_fens",
+    function_entry<PLANES_FROM_FENS_SIGNATURE, planes_from_fens>("planes_from_fens",
                                                         "planes_from_fens($module, fens, out, element)\n--\n\n"),
-    entry<MOVE_INDEX_SIGNATURE, move_index>("move_index", "move_index($module, text)\n--\n\n"),
-    entry<MOVE_TEXT_SIGNATURE, move_text>("move_text", "move_text($module, index)\n--\n\n"),
-    entry<LEGAL_INDICES_SIGNATURE, legal_indices>("legal_indices",
+    function_entry<MOVE_INDEX_SIGNATURE, move_index>("move_index", "move_index($module, text)\n--\n\n"),
+    function_entry<MOVE_TEXT_SIGNATURE, move_text>("move_text", "move_text($module, index)\n--\n\n"),
+    function_entry<LEGAL_INDICES_SIGNATURE, legal_indices>("legal_indices",
                                                   "legal_indices($module, generator, board)\n--\n\n"),
-    entry<LEGAL_MASK_SIGNATURE, legal_mask>("legal_mask", "legal_mask($module, generator, board, out)\n--\n\n"),
-    entry<LEGAL_MASK_BATCH_SIGNATURE, legal_mask_batch>("legal_mask_batch",
+    function_entry<LEGAL_MASK_SIGNATURE, legal_mask>("legal_mask", "legal_mask($module, generator, board, out)\n--\n\n"),
+    function_entry<LEGAL_MASK_BATCH_SIGNATURE, legal_mask_batch>("legal_mask_batch",
                                                         "legal_mask_batch($module, generator, boards, out)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},
 };
