@@ -331,7 +331,7 @@ def native_rows(bench, args, log):
                 error = f"native perft {name} depth {depth}: {nodes} nodes, expected {expected}"
             label = f"native perft {name} d{depth}"
             note = f"{nodes} nodes, mirelo {nodes / secs / 1e6:.1f} M nodes/s"
-            cli_nodes, cli_secs = run_cli_perft(fens[name], depth, rounds, log)
+            cli_nodes, cli_secs = run_cli_perft(position.fen, depth, rounds, log)
             rows.append(bench.Row(f"python -m mirelo_chess perft {name} d{depth}", cli_secs, "perft_native",
                                   secs, "floor", note=f"{cli_nodes} nodes",
                                   error=None if cli_nodes == nodes else f"{cli_nodes} nodes, native {nodes}"))
