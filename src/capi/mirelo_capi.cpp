@@ -1,258 +1,184 @@
-// The C interface of the core: every entry point runs its body through one
-// guard that takes the borrows, catches every failure and turns it into a
-// status, and keeps the error of the calling thread for the caller to read.
+// The functions of the C interface: each takes the borrows it needs, runs the
+// core in the guard, and leaves its result in the caller's mirelo_out.
 #include "mirelo_capi.h"
 
-#include <atomic>
+#include <array>
 #include <bit>
 #include <cstring>
-#include <iterator>
 #include <new>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <vector>
 
-#include "board.h"
+#include "borrow.h"
 #include "encoding.h"
-#include "failure.h"
+#include "errors.h"
 #include "game.h"
-#include "move_generator.h"
+#include "messages.h"
+#include "records.h"
 
 using namespace mirelo;
+using namespace mirelo::capi;
 
-namespace {
-
-using BorrowFlag = std::atomic<std::uintptr_t>;
-constexpr std::uintptr_t EXCLUSIVE = ~std::uintptr_t{0};
-
-}  // namespace
-
-struct mirelo_board {
-    BorrowFlag borrow{0};
-    Board value;
-};
-
-struct mirelo_generator {
-    BorrowFlag borrow{0};
-    MoveGenerator value;
-};
-
-static_assert(MIRELO_FEN_CAPACITY == FEN_CAPACITY);
-static_assert(MIRELO_PLANES_SIZE == std::tuple_size_v<Planes> && std::extent_v<decltype(mirelo_out::marks)> == MIRELO_PLANES_SIZE);
-static_assert(MIRELO_MAX_MOVES == std::extent_v<decltype(MoveList::moves)>);
+static_assert(MIRELO_FEN_CAPACITY == FEN_CAPACITY && sizeof(mirelo_out::text) == FEN_CAPACITY);
+static_assert(MIRELO_PLANES_SIZE == PLANE_FLAGS && std::extent_v<decltype(mirelo_out::marks)> == PLANE_FLAGS);
+static_assert(MIRELO_MAX_MOVES == MAX_MOVES && std::extent_v<decltype(mirelo_out::moves)> == MAX_MOVES &&
+              std::extent_v<decltype(mirelo_out::counts)> == MAX_MOVES);
 static_assert(MIRELO_MAX_PERFT_DEPTH == MAX_PERFT_DEPTH);
 static_assert(MIRELO_MOVE_INDEX_SIZE == MOVE_INDEX_SIZE && MOVE_INDEX_SIZE <= 0xFFFF);
-static_assert(MIRELO_MAX_PERFT_DEPTH == MAX_PERFT_DEPTH);
-static_assert(sizeof(mirelo_out::text) == FEN_CAPACITY &&
-              std::extent_v<decltype(mirelo_out::moves)> == MIRELO_MAX_MOVES);
+static_assert(MIRELO_WHITE == 1 && MIRELO_BLACK == 0);  // the info word's side bit
+static_assert(MIRELO_NO_OUTCOME == static_cast<int>(Outcome::none) &&
+              MIRELO_CHECKMATE == static_cast<int>(Outcome::checkmate) &&
+              MIRELO_STALEMATE == static_cast<int>(Outcome::stalemate) &&
+              MIRELO_INSUFFICIENT_MATERIAL == static_cast<int>(Outcome::insufficient_material) &&
+              MIRELO_FIVEFOLD_REPETITION == static_cast<int>(Outcome::fivefold_repetition));
+static_assert(static_cast<int>(PlaneElement::single) == 2);
 
 namespace {
 
-// ---------------------------------------------------------------------------
-// The error of the calling thread.
+constexpr Claim shared(mirelo_board* board) { return {&board->borrow, Access::shared}; }
+constexpr Claim exclusive(mirelo_board* board) { return {&board->borrow, Access::exclusive}; }
+constexpr Claim shared(mirelo_generator* generator) { return {&generator->borrow, Access::shared}; }
 
-struct LastError {
-    std::string text;
-    const char* file = "";
-    unsigned line = 0;
-};
-
-thread_local LastError last_error;
-
-int set_error(int status, std::string_view text, const char* file = "", unsigned line = 0) noexcept {
-    try {
-        last_error.text.assign(text);
-    } catch (...) {
-        last_error.text.clear();  // no room for the text: the caller still gets the status
-    }
-    last_error.file = file;
-    last_error.line = line;
-    return status;
+// Runs body in the guard with every claim taken.
+template <typename Body>
+int with(std::span<const Claim> claims, Body&& body) noexcept {
+    const Borrows borrows(claims);
+    if (borrows.status() != MIRELO_OK) return refused(borrows.status());
+    return guarded(body);
 }
-
-// ---------------------------------------------------------------------------
-// Borrows.
-
-int take(BorrowFlag& flag, bool exclusive) noexcept {
-    std::uintptr_t current = flag.load(std::memory_order_relaxed);
-    if (exclusive) {
-        if (current != 0 || !flag.compare_exchange_strong(current, EXCLUSIVE, std::memory_order_acquire))
-            return MIRELO_BORROWED;
-        return MIRELO_OK;
-    }
-    do {
-        // One below all-ones at most: n shared borrows never look exclusive.
-        if (current >= EXCLUSIVE - 1) return MIRELO_MUTABLY_BORROWED;
-    } while (!flag.compare_exchange_weak(current, current + 1, std::memory_order_acquire));
-    return MIRELO_OK;
-}
-
-void release(BorrowFlag& flag, bool exclusive) noexcept {
-    if (exclusive)
-        flag.store(0, std::memory_order_release);
-    else
-        flag.fetch_sub(1, std::memory_order_release);
-}
-
-class Borrow {
-public:
-    Borrow(BorrowFlag& flag, bool exclusive) noexcept : flag_(flag), exclusive_(exclusive) {
-        status_ = take(flag, exclusive);
-    }
-    ~Borrow() {
-        if (status_ == MIRELO_OK) release(flag_, exclusive_);
-    }
-    Borrow(const Borrow&) = delete;
-    Borrow& operator=(const Borrow&) = delete;
-    int status() const { return status_; }
-
-private:
-    BorrowFlag& flag_;
-    bool exclusive_;
-    int status_;
-};
-
-constexpr bool SHARED = false, EXCLUSIVE_ACCESS = true;
-
-// ---------------------------------------------------------------------------
-// The guard: runs body, which returns a status, and turns every failure
-// into one.
 
 template <typename Body>
-int guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const Failure& failure) {
-        const std::string& message = failure.message();
-        return set_error(MIRELO_FAILURE, message.empty() ? std::string_view(MIRELO_GENERIC_FAILURE) : message,
-                         failure.where().file_name(), failure.where().line());
-    } catch (const std::bad_alloc&) {
-        return set_error(MIRELO_NO_MEMORY, "");
-    } catch (const std::exception& error) {
-        const char* what = error.what();
-        return set_error(MIRELO_FAILURE, *what ? what : MIRELO_GENERIC_FAILURE, "<unknown>", 0);
-    } catch (...) {
-        return set_error(MIRELO_FAILURE, MIRELO_GENERIC_FAILURE, "<unknown>", 0);
-    }
+int with(Claim claim, Body&& body) noexcept {
+    return with(std::span<const Claim>(&claim, 1), body);
 }
 
-// The same with a borrow of one object taken around the body.
-template <typename Object, typename Body>
-int with_borrow(Object* object, bool exclusive, Body&& body) noexcept {
-    Borrow borrow(object->borrow, exclusive);
-    if (borrow.status() != MIRELO_OK) return borrow.status();
-    return guarded([&] { return body(object->value); });
+template <typename Body>
+int with(Claim first, Claim second, Body&& body) noexcept {
+    const std::array<Claim, 2> claims{first, second};
+    return with(std::span<const Claim>(claims), body);
 }
 
-int error_text(const std::string& text) { return set_error(MIRELO_ERROR, text); }
+int value_error(std::string_view text) { return set_error(MIRELO_VALUE_ERROR, text); }
 
-// Native memory beyond the records, as reported to collectors: a generator
-// holds its attack tables (4 MiB); boards share one pair of Zobrist tables
-// for the whole process.
-constexpr std::size_t ATTACK_TABLE_BYTES = std::size_t{4} << 20;
-
-// The flags set in the planes of the pieces (flag 64 * piece + square, as
-// expand_planes lays them out), read straight from the bitboards: a position
-// sets a few dozen of the 768.
-void write_marks(const std::array<Bitboard, 12>& pieces, mirelo_out* out) {
+// The flags set in the planes of the pieces (flag 64 * piece + square), read
+// straight from the bitboards: a position sets a few dozen of the 768.
+void write_marks(const Pieces& pieces, mirelo_out* out) {
     std::size_t count = 0;
     for (std::size_t piece = 0; piece < pieces.size(); ++piece)
         for (Bitboard b = pieces[piece]; b; b &= b - 1)
             out->marks[count++] = static_cast<std::uint16_t>(64 * piece + std::countr_zero(b));
-    out->length = count;
+    out->mark_count = count;
 }
 
-// body(tables, board) with the generator borrowed shared and the board
-// exclusively, as a generator call holds them.
-template <typename Body>
-int with_generator_and_board(mirelo_generator* generator, mirelo_board* board, Body&& body) noexcept {
-    return with_borrow(generator, SHARED, [&](const MoveGenerator& tables) {
-        return with_borrow(board, EXCLUSIVE_ACCESS, [&](Board& value) { return body(tables, value); });
-    });
+// A board record placed where the face asks, or allocated when it gives no place.
+template <typename Value>
+mirelo_board* make_board(mirelo_board* place, Value&& value) {
+    if (place == nullptr) return new mirelo_board{.value = std::forward<Value>(value)};
+    return new (place) mirelo_board{.value = std::forward<Value>(value)};
+}
+
+std::vector<Claim> claims_of(mirelo_board* const* boards, std::size_t count, Access access) {
+    std::vector<Claim> claims(count);
+    for (std::size_t i = 0; i < count; ++i) claims[i] = {&boards[i]->borrow, access};
+    return claims;
+}
+
+// The plane element of a code, or the error for one that names none.
+int plane_element(int code, PlaneElement& element) {
+    if (code < 0 || code > static_cast<int>(PlaneElement::single))
+        return value_error(messages::not_a_plane_element(std::to_string(code)));
+    element = static_cast<PlaneElement>(code);
+    return MIRELO_OK;
+}
+
+int check_size(std::size_t size, std::size_t expected) {
+    return size == expected ? MIRELO_OK : value_error(messages::wrong_size(size, expected));
+}
+
+int check_depth(int depth) {
+    if (depth >= 0 && depth <= MAX_PERFT_DEPTH) return MIRELO_OK;
+    return value_error(messages::invalid_depth(std::to_string(depth)));
 }
 
 }  // namespace
 
+extern "C" {
+
 // ---------------------------------------------------------------------------
 // Boards
 
-int mirelo_board_new(const char* fen, size_t length, mirelo_out* out) {
+int mirelo_board_new(const char* fen, size_t length, mirelo_board* place, mirelo_out* out) {
     return guarded([&] {
         auto made = Board::from_fen(std::string_view(fen, length));
-        if (!made) return error_text(made.error());
-        out->board = new mirelo_board{.value = std::move(*made)};
-        out->bytes = sizeof(mirelo_board);
+        if (!made) return value_error(messages::invalid_fen(made.error()));
+        out->board = make_board(place, std::move(*made));
+        out->size = sizeof(mirelo_board);
         return int{MIRELO_OK};
     });
 }
 
-int mirelo_board_copy(mirelo_board* board, mirelo_out* out) {
-    return with_borrow(board, SHARED, [&](const Board& value) {
-        out->board = new mirelo_board{.value = value};
-        out->bytes = sizeof(mirelo_board);
+int mirelo_board_copy(mirelo_board* board, mirelo_board* place, mirelo_out* out) {
+    return with(shared(board), [&] {
+        out->board = make_board(place, board->value);
+        out->size = sizeof(mirelo_board);
         return int{MIRELO_OK};
     });
 }
+
+void mirelo_board_drop(mirelo_board* board) { board->~mirelo_board(); }
 
 void mirelo_board_free(mirelo_board* board) { delete board; }
 
 int mirelo_board_fen(mirelo_board* board, mirelo_out* out) {
-    return with_borrow(board, SHARED, [&](const Board& value) {
-        out->length = value.write_fen(out->text);
+    return with(shared(board), [&] {
+        out->text_length = board->value.write_fen(out->text);
         return int{MIRELO_OK};
     });
 }
 
 int mirelo_board_turn(mirelo_board* board, mirelo_out* out) {
-    return with_borrow(board, SHARED, [&](const Board& value) {
-        out->length = value.to_move() ? 1 : 0;
+    return with(shared(board), [&] {
+        out->side = board->value.to_move() ? MIRELO_WHITE : MIRELO_BLACK;
         return int{MIRELO_OK};
     });
 }
 
 int mirelo_board_planes(mirelo_board* board, mirelo_out* out) {
-    return with_borrow(board, SHARED, [&](const Board& value) {
-        write_marks(value.pieces, out);
+    return with(shared(board), [&] {
+        write_marks(board->value.pieces, out);
         return int{MIRELO_OK};
     });
 }
 
-int mirelo_board_push(mirelo_board* board, const char* text, size_t length, mirelo_out* out) {
-    return with_borrow(board, EXCLUSIVE_ACCESS, [&](Board& value) {
-        const auto move = ChessMove::from_str(std::string_view(text, length));
-        if (!move) return error_text(move.error());
-        if (auto made = value.push(*move); !made) return error_text(made.error());
-        out->moves[0] = move->data;
-        out->length = 1;
+int mirelo_board_push(mirelo_board* board, const char* text, size_t length, int code, mirelo_out* out) {
+    return with(exclusive(board), [&] {
+        ChessMove move{static_cast<std::uint16_t>(code)};
+        if (code < 0 || code > 0xFFFF) {  // a text the face has not met before
+            const auto read = ChessMove::from_str(std::string_view(text, length));
+            if (!read) return value_error(messages::invalid_move(read.error()));
+            move = *read;
+        }
+        if (auto made = board->value.push(move); !made) return value_error(messages::invalid_move(made.error()));
+        out->code = move.data;
         return int{MIRELO_OK};
     });
 }
 
-int mirelo_board_push_code(mirelo_board* board, uint16_t code) {
-    return with_borrow(board, EXCLUSIVE_ACCESS, [&](Board& value) {
-        if (auto made = value.push(ChessMove{code}); !made) return error_text(made.error());
+int mirelo_board_pop(mirelo_board* board, mirelo_out*) {
+    return with(exclusive(board), [&] {
+        board->value.pop_move();
         return int{MIRELO_OK};
     });
 }
 
-int mirelo_board_pop(mirelo_board* board) {
-    return with_borrow(board, EXCLUSIVE_ACCESS, [](Board& value) {
-        value.pop_move();
+int mirelo_board_reflect(mirelo_board* board, mirelo_out*) {
+    return with(exclusive(board), [&] {
+        board->value.reflect();
         return int{MIRELO_OK};
     });
 }
-
-int mirelo_board_reflect(mirelo_board* board) {
-    return with_borrow(board, EXCLUSIVE_ACCESS, [](Board& value) {
-        value.reflect();
-        return int{MIRELO_OK};
-    });
-}
-
-int mirelo_board_borrow(mirelo_board* board, int exclusive) { return take(board->borrow, exclusive != 0); }
-
-void mirelo_board_release(mirelo_board* board, int exclusive) { release(board->borrow, exclusive != 0); }
 
 int mirelo_planes_from_fen(const char* fen, size_t length, mirelo_out* out) {
     return guarded([&] {
@@ -261,148 +187,53 @@ int mirelo_planes_from_fen(const char* fen, size_t length, mirelo_out* out) {
     });
 }
 
-int mirelo_move_text(uint16_t code, mirelo_out* out) {
-    return guarded([&] {
-        out->length = ChessMove{code}.write(out->text);
-        return int{MIRELO_OK};
-    });
+int mirelo_board_hold(mirelo_board* board, int exclusive) {
+    const int status = hold(board->borrow, exclusive ? Access::exclusive : Access::shared);
+    return status == MIRELO_OK ? status : refused(status);
+}
+
+void mirelo_board_unhold(mirelo_board* board, int exclusive) {
+    unhold(board->borrow, exclusive ? Access::exclusive : Access::shared);
 }
 
 // ---------------------------------------------------------------------------
 // Generators
 
-int mirelo_generator_new(mirelo_out* out) {
+int mirelo_generator_new(mirelo_generator* place, mirelo_out* out) {
     return guarded([&] {
-        out->generator = new mirelo_generator;
-        out->bytes = sizeof(mirelo_generator) + ATTACK_TABLE_BYTES;
+        out->generator = place == nullptr ? new mirelo_generator : new (place) mirelo_generator;
+        out->size = sizeof(mirelo_generator);
         return int{MIRELO_OK};
     });
 }
+
+void mirelo_generator_drop(mirelo_generator* generator) { generator->~mirelo_generator(); }
 
 void mirelo_generator_free(mirelo_generator* generator) { delete generator; }
 
 int mirelo_generator_moves(mirelo_generator* generator, mirelo_board* board, mirelo_out* out) {
-    return with_generator_and_board(generator, board, [&](const MoveGenerator& tables, Board& value) {
+    return with(shared(generator), exclusive(board), [&] {
         MoveList list;
-        tables.moves(value, list);
+        generator->value.moves(board->value, list);
         for (std::size_t i = 0; i < list.size; ++i) out->moves[i] = list.moves[i].data;
-        out->length = list.size;
+        out->move_count = list.size;
         return int{MIRELO_OK};
     });
 }
 
-int mirelo_generator_borrow(mirelo_generator* generator, int exclusive) {
-    return take(generator->borrow, exclusive != 0);
+int mirelo_generator_hold(mirelo_generator* generator, int exclusive) {
+    const int status = hold(generator->borrow, exclusive ? Access::exclusive : Access::shared);
+    return status == MIRELO_OK ? status : refused(status);
 }
 
-void mirelo_generator_release(mirelo_generator* generator, int exclusive) {
-    release(generator->borrow, exclusive != 0);
+void mirelo_generator_unhold(mirelo_generator* generator, int exclusive) {
+    unhold(generator->borrow, exclusive ? Access::exclusive : Access::shared);
 }
 
-// ---------------------------------------------------------------------------
-// Arrays
-
-namespace {
-
-int check_size(std::size_t size, std::size_t expected) {
-    if (size == expected) return MIRELO_OK;
-    return set_error(MIRELO_ERROR,
-                     "out has " + std::to_string(size) + " bytes, expected " + std::to_string(expected));
-}
-
-// The plane element kind of a code; MIRELO_ERROR for a code that names none.
-int plane_element(int code, PlaneElement& element) {
-    if (code < 0 || code > static_cast<int>(PlaneElement::single))
-        return set_error(MIRELO_ERROR, "no plane element kind " + std::to_string(code));
-    element = static_cast<PlaneElement>(code);
-    return MIRELO_OK;
-}
-
-// Takes and releases the borrow of every board, so that a batch refused
-// anywhere writes nothing.
-int probe(mirelo_board* const* boards, std::size_t count, bool exclusive) {
-    for (std::size_t i = 0; i < count; ++i) {
-        const Borrow borrow(boards[i]->borrow, exclusive);
-        if (borrow.status() != MIRELO_OK) return borrow.status();
-    }
-    return MIRELO_OK;
-}
-
-}  // namespace
-
-int mirelo_write_planes(mirelo_board* const* boards, size_t count, int element, void* out, size_t size) {
+int mirelo_move_text(int code, mirelo_out* out) {
     return guarded([&] {
-        PlaneElement kind;
-        if (const int status = plane_element(element, kind)) return status;
-        const std::size_t stride = plane_bytes(kind);
-        if (const int status = check_size(size, count * stride)) return status;
-        if (const int status = probe(boards, count, SHARED)) return status;
-        auto* bytes = static_cast<unsigned char*>(out);
-        for (std::size_t i = 0; i < count; ++i) {
-            const Borrow borrow(boards[i]->borrow, SHARED);
-            if (borrow.status() != MIRELO_OK) return borrow.status();
-            write_planes(boards[i]->value.pieces, kind, bytes + i * stride);
-        }
-        return int{MIRELO_OK};
-    });
-}
-
-int mirelo_write_fen_planes(const char* texts, const size_t* ends, size_t count, int element, void* out,
-                            size_t size, size_t* failed) {
-    *failed = count;
-    return guarded([&] {
-        PlaneElement kind;
-        if (const int status = plane_element(element, kind)) return status;
-        if (const int status = check_size(size, count * plane_bytes(kind))) return status;
-        std::vector<std::string_view> views(count);
-        for (std::size_t i = 0, begin = 0; i < count; begin = ends[i++])
-            views[i] = std::string_view(texts + begin, ends[i] - begin);
-        if (const auto failure = write_fen_planes(views, kind, out)) {
-            *failed = failure->index;
-            return set_error(MIRELO_ERROR, failure->message);
-        }
-        return int{MIRELO_OK};
-    });
-}
-
-int mirelo_legal_masks(mirelo_generator* generator, mirelo_board* const* boards, size_t count, void* out,
-                       size_t size) {
-    return with_borrow(generator, SHARED, [&](const MoveGenerator& tables) {
-        if (const int status = check_size(size, count * MOVE_INDEX_SIZE)) return status;
-        if (const int status = probe(boards, count, EXCLUSIVE_ACCESS)) return status;
-        auto* bytes = static_cast<std::uint8_t*>(out);
-        MoveList moves;
-        for (std::size_t i = 0; i < count; ++i) {
-            const Borrow borrow(boards[i]->borrow, EXCLUSIVE_ACCESS);
-            if (borrow.status() != MIRELO_OK) return borrow.status();
-            tables.moves(boards[i]->value, moves);
-            write_move_mask(moves, bytes + i * MOVE_INDEX_SIZE);
-        }
-        return int{MIRELO_OK};
-    });
-}
-
-int mirelo_legal_indices(mirelo_generator* generator, mirelo_board* board, mirelo_out* out) {
-    return with_borrow(generator, SHARED, [&](const MoveGenerator& tables) {
-        return with_borrow(board, EXCLUSIVE_ACCESS, [&](Board& value) {
-            MoveList moves;
-            tables.moves(value, moves);
-            for (std::size_t i = 0; i < moves.size; ++i)
-                out->moves[i] = static_cast<std::uint16_t>(move_index(moves.moves[i]));
-            out->length = moves.size;
-            return int{MIRELO_OK};
-        });
-    });
-}
-
-int mirelo_move_index(const char* text, size_t length) {
-    const auto index = move_index(std::string_view(text, length));
-    return index ? static_cast<int>(*index) : -1;
-}
-
-int mirelo_index_move_text(size_t index, mirelo_out* out) {
-    return guarded([&] {
-        out->length = move_text(index, out->text);
+        if (code < 0 || code > 0xFFFF) fail("move code out of range: " + std::to_string(code));
+        out->text_length = ChessMove{static_cast<std::uint16_t>(code)}.write(out->text);
         return int{MIRELO_OK};
     });
 }
@@ -411,74 +242,179 @@ int mirelo_index_move_text(size_t index, mirelo_out* out) {
 // Game state
 
 int mirelo_game_is_check(mirelo_board* board, mirelo_out* out) {
-    return with_borrow(board, SHARED, [&](const Board& value) {
-        out->length = is_check(value) ? 1 : 0;
+    return with(shared(board), [&] {
+        out->flag = is_check(board->value);
         return int{MIRELO_OK};
     });
 }
 
 int mirelo_game_repetitions(mirelo_board* board, mirelo_out* out) {
-    return with_borrow(board, SHARED, [&](const Board& value) {
-        out->length = repetitions(value);
+    return with(shared(board), [&] {
+        out->count = repetitions(board->value);
         return int{MIRELO_OK};
     });
 }
 
 int mirelo_game_zobrist_key(mirelo_board* board, mirelo_out* out) {
-    return with_borrow(board, SHARED, [&](const Board& value) {
-        out->number = value.zobrist.z_key;
+    return with(shared(board), [&] {
+        out->key = board->value.zobrist.z_key;
         return int{MIRELO_OK};
     });
 }
 
-namespace {
-
-void check_depth(int depth) {
-    if (depth < 0 || depth > MAX_PERFT_DEPTH) fail("depth out of range: " + std::to_string(depth));
-}
-
-}  // namespace
-
 int mirelo_game_outcome(mirelo_generator* generator, mirelo_board* board, mirelo_out* out) {
-    return with_generator_and_board(generator, board, [&](const MoveGenerator& tables, Board& value) {
-        out->length = static_cast<std::size_t>(outcome(tables, value));
+    return with(shared(generator), exclusive(board), [&] {
+        out->outcome = static_cast<int>(outcome(generator->value, board->value));
         return int{MIRELO_OK};
     });
 }
 
 int mirelo_game_perft(mirelo_generator* generator, mirelo_board* board, int depth, mirelo_out* out) {
-    return with_generator_and_board(generator, board, [&](const MoveGenerator& tables, Board& value) {
-        check_depth(depth);
-        out->number = perft(tables, value, depth);
+    return with(shared(generator), exclusive(board), [&] {
+        if (const int status = check_depth(depth)) return status;
+        out->count = perft(generator->value, board->value, depth);
         return int{MIRELO_OK};
     });
 }
 
-int mirelo_game_divide(mirelo_generator* generator, mirelo_board* board, int depth, uint64_t* counts,
-                       mirelo_out* out) {
-    return with_generator_and_board(generator, board, [&](const MoveGenerator& tables, Board& value) {
-        check_depth(depth);
-        const auto rows = divide(tables, value, depth);
+int mirelo_game_divide(mirelo_generator* generator, mirelo_board* board, int depth, mirelo_out* out) {
+    return with(shared(generator), exclusive(board), [&] {
+        if (const int status = check_depth(depth)) return status;
+        const auto rows = divide(generator->value, board->value, depth);
         for (std::size_t i = 0; i < rows.size(); ++i) {
             out->moves[i] = rows[i].first.data;
-            counts[i] = rows[i].second;
+            out->counts[i] = rows[i].second;
         }
-        out->length = rows.size();
+        out->move_count = rows.size();
         return int{MIRELO_OK};
     });
 }
+
+// ---------------------------------------------------------------------------
+// Arrays
+
+int mirelo_write_planes(mirelo_board* board, void* data, size_t size, int element, mirelo_out*) {
+    return with(shared(board), [&] {
+        PlaneElement kind;
+        if (const int status = plane_element(element, kind)) return status;
+        if (const int status = check_size(size, plane_bytes(kind))) return status;
+        write_planes(board->value.pieces, kind, data);
+        return int{MIRELO_OK};
+    });
+}
+
+int mirelo_write_planes_batch(mirelo_board* const* boards, size_t count, void* data, size_t size, int element,
+                              mirelo_out*) {
+    return guarded([&] {
+        const std::vector<Claim> claims = claims_of(boards, count, Access::shared);
+        return with(claims, [&] {
+            PlaneElement kind;
+            if (const int status = plane_element(element, kind)) return status;
+            const std::size_t stride = plane_bytes(kind);
+            if (const int status = check_size(size, count * stride)) return status;
+            for (std::size_t i = 0; i < count; ++i)
+                write_planes(boards[i]->value.pieces, kind, static_cast<unsigned char*>(data) + i * stride);
+            return int{MIRELO_OK};
+        });
+    });
+}
+
+int mirelo_write_fen_planes(const char* texts, const size_t* ends, size_t count, void* data, size_t size,
+                            int element, mirelo_out*) {
+    return guarded([&] {
+        PlaneElement kind;
+        if (const int status = plane_element(element, kind)) return status;
+        if (const int status = check_size(size, count * plane_bytes(kind))) return status;
+        std::vector<std::string_view> views(count);
+        for (std::size_t i = 0, begin = 0; i < count; begin = ends[i++])
+            views[i] = std::string_view(texts + begin, ends[i] - begin);
+        if (const auto failure = write_fen_planes(views, kind, data))
+            return value_error(messages::fen_item(failure->index, views[failure->index], failure->message));
+        return int{MIRELO_OK};
+    });
+}
+
+int mirelo_move_index(const char* text, size_t length, mirelo_out* out) {
+    return guarded([&] {
+        const std::string_view view(text, length);
+        const auto index = move_index(view);
+        if (!index) return value_error(messages::not_a_move_text(view));
+        out->index = *index;
+        return int{MIRELO_OK};
+    });
+}
+
+int mirelo_index_move_text(int64_t index, mirelo_out* out) {
+    return guarded([&] {
+        out->text_length = index < 0 ? 0 : move_text(static_cast<std::size_t>(index), out->text);
+        if (out->text_length == 0) return value_error(messages::not_a_move_index(std::to_string(index)));
+        return int{MIRELO_OK};
+    });
+}
+
+int mirelo_legal_indices(mirelo_generator* generator, mirelo_board* board, mirelo_out* out) {
+    return with(shared(generator), exclusive(board), [&] {
+        MoveList moves;
+        generator->value.moves(board->value, moves);
+        for (std::size_t i = 0; i < moves.size; ++i)
+            out->moves[i] = static_cast<std::uint16_t>(move_index(moves.moves[i]));
+        out->move_count = moves.size;
+        return int{MIRELO_OK};
+    });
+}
+
+int mirelo_legal_mask(mirelo_generator* generator, mirelo_board* board, void* data, size_t size, mirelo_out*) {
+    return with(shared(generator), exclusive(board), [&] {
+        if (const int status = check_size(size, MOVE_INDEX_SIZE)) return status;
+        MoveList moves;
+        generator->value.moves(board->value, moves);
+        write_move_mask(moves, static_cast<std::uint8_t*>(data));
+        return int{MIRELO_OK};
+    });
+}
+
+int mirelo_legal_mask_batch(mirelo_generator* generator, mirelo_board* const* boards, size_t count, void* data,
+                            size_t size, mirelo_out*) {
+    return guarded([&] {
+        std::vector<Claim> claims = claims_of(boards, count, Access::exclusive);
+        claims.insert(claims.begin(), shared(generator));
+        return with(claims, [&] {
+            if (const int status = check_size(size, count * MOVE_INDEX_SIZE)) return status;
+            MoveList moves;
+            for (std::size_t i = 0; i < count; ++i) {
+                generator->value.moves(boards[i]->value, moves);
+                write_move_mask(moves, static_cast<std::uint8_t*>(data) + i * MOVE_INDEX_SIZE);
+            }
+            return int{MIRELO_OK};
+        });
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Texts
 
 const char* mirelo_default_fen(void) { return DEFAULT_FEN.data(); }
 
-const char* mirelo_panic_doc(void) { return MIRELO_PANIC_DOC; }
+const char* mirelo_side_name(int side) { return side == MIRELO_WHITE ? "white" : "black"; }
 
-// ---------------------------------------------------------------------------
-// The last error
+const char* mirelo_outcome_name(int outcome) {
+    switch (outcome) {
+        case MIRELO_CHECKMATE: return "checkmate";
+        case MIRELO_STALEMATE: return "stalemate";
+        case MIRELO_INSUFFICIENT_MATERIAL: return "insufficient_material";
+        case MIRELO_FIVEFOLD_REPETITION: return "fivefold_repetition";
+        default: return nullptr;
+    }
+}
 
-const char* mirelo_error_text(void) { return last_error.text.c_str(); }
+const char* mirelo_panic_name(void) { return "pyo3_runtime.PanicException"; }
 
-size_t mirelo_error_length(void) { return last_error.text.size(); }
+const char* mirelo_panic_doc(void) {
+    return "Raised when native code called from Python fails an internal check.\n\n"
+           "Like SystemExit, it derives from BaseException, not from Exception, so that it\n"
+           "normally propagates all the way up and ends the interpreter.";
+}
 
-const char* mirelo_error_file(void) { return last_error.file; }
+void mirelo_set_wait_hook(mirelo_wait_hook hook) { set_wait_hook(hook); }
 
-unsigned mirelo_error_line(void) { return last_error.line; }
+}  // extern "C"

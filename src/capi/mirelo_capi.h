@@ -1,14 +1,23 @@
-/* The core behind a small C interface: plain functions over opaque handles.
+/* The one boundary of the core: plain C functions over opaque records, used
+ * by both Python faces (the C-API module on CPython, cffi on PyPy).
  *
- * No C++ exception crosses it. Every call that can fail returns a status;
- * after MIRELO_ERROR or MIRELO_FAILURE the calling thread can read the error
- * text, and for an internal failure its source location, until its next
- * call. Handles carry their own borrow flag (0 free, n shared borrows, all
- * ones one exclusive borrow): calls that read a record take it shared, calls
- * that change it take it exclusively, and a call that cannot get its borrow
- * changes nothing and says so. Python code that must run while a call holds
- * an object (building an error message, for instance) takes and releases the
- * borrow explicitly.
+ * No C++ exception crosses it. Every call returns a status; after a status
+ * other than MIRELO_OK the calling thread can read the error text (and for
+ * an internal failure its source location) until its next call. The text is
+ * the whole message a face raises: prefixes, quoting and numbers included,
+ * so that no face writes a message of its own.
+ *
+ * Records carry their own borrow flag (0 free, n shared borrows, all ones
+ * one exclusive borrow): calls that read a record take it shared, calls that
+ * change it take it exclusively. A call that finds a record held by another
+ * thread waits until that call ends, so each call is atomic; one that finds
+ * it held by its own thread (Python code run while a face holds the record,
+ * see mirelo_board_hold) changes nothing and refuses. Calls that need several
+ * records take all of them or none, and never wait while holding one.
+ *
+ * Every callable Python sees is declared once, in the table mirelo_callables
+ * returns: its names, parameters and their kinds, its result kind and its
+ * documentation. Both faces build their classes and functions from it.
  *
  * The declarations between the cdef markers are plain C that cffi reads as
  * they are; keep preprocessor lines out of that part.
@@ -18,14 +27,6 @@
 
 #include <stddef.h>
 #include <stdint.h>
-
-/* The message of an internal failure that carries no text of its own. */
-#define MIRELO_GENERIC_FAILURE "internal failure in the mirelo_chess core"
-
-#define MIRELO_PANIC_DOC                                                                  \
-    "Raised when native code called from Python fails an internal check.\n\n"             \
-    "Like SystemExit, it derives from BaseException, not from Exception, so that it\n"    \
-    "normally propagates all the way up and ends the interpreter."
 
 #ifdef __cplusplus
 extern "C" {
@@ -37,101 +38,223 @@ typedef struct mirelo_generator mirelo_generator;
 
 enum mirelo_status {
     MIRELO_OK = 0,
-    MIRELO_ERROR = 1,             /* an error text: bad FEN field, bad move text */
-    MIRELO_FAILURE = 2,           /* an internal failure, with its source location */
-    MIRELO_NO_MEMORY = 3,         /* the core ran out of memory */
-    MIRELO_BORROWED = 4,          /* exclusive borrow refused: "Already borrowed" */
-    MIRELO_MUTABLY_BORROWED = 5   /* shared borrow refused: "Already mutably borrowed" */
+    MIRELO_VALUE_ERROR = 1,       /* bad input text or value: ValueError */
+    MIRELO_TYPE_ERROR = 2,        /* argument binding or type: TypeError */
+    MIRELO_FAILURE = 3,           /* an internal failure, with its source location */
+    MIRELO_NO_MEMORY = 4,         /* the core ran out of memory: no text */
+    MIRELO_BORROWED = 5,          /* exclusive borrow refused: RuntimeError */
+    MIRELO_MUTABLY_BORROWED = 6   /* shared borrow refused: RuntimeError */
 };
 
 enum mirelo_sizes {
     MIRELO_FEN_CAPACITY = 96,     /* longest FEN text written */
     MIRELO_PLANES_SIZE = 768,     /* 12 planes of 64 flags, flag 64 * piece + square */
     MIRELO_MAX_MOVES = 3522,      /* longest move list */
-    MIRELO_MAX_PERFT_DEPTH = 32   /* deepest move-path count */
+    MIRELO_MAX_PERFT_DEPTH = 32,  /* deepest move-path count */
+    MIRELO_MOVE_INDEX_SIZE = 4864,
+    MIRELO_MAX_PARAMS = 4,
+    MIRELO_BOARD_SIZE = 192,      /* bytes of a board record, for faces that place it */
+    MIRELO_GENERATOR_SIZE = 4112,
+    MIRELO_RECORD_ALIGN = 8
 };
 
-/* Room for the result of any call, reused from call to call. */
+enum mirelo_side { MIRELO_BLACK = 0, MIRELO_WHITE = 1 };
+
+enum mirelo_outcome {
+    MIRELO_NO_OUTCOME = 0,
+    MIRELO_CHECKMATE = 1,
+    MIRELO_STALEMATE = 2,
+    MIRELO_INSUFFICIENT_MATERIAL = 3,
+    MIRELO_FIVEFOLD_REPETITION = 4
+};
+
+/* Room for the result of any call; a face reuses it from call to call. */
 typedef struct mirelo_out {
-    mirelo_board* board;          /* a new board */
-    mirelo_generator* generator;  /* a new generator */
-    size_t bytes;                 /* native memory the new board or generator holds */
-    size_t length;                /* characters in text, codes in moves, or indexes in marks */
-    uint64_t number;              /* a count or a key */
+    mirelo_board* board;          /* a board the call allocated */
+    mirelo_generator* generator;  /* a generator the call allocated */
+    size_t size;                  /* native bytes the new record holds */
+    uint64_t count;               /* a count: repetitions, perft nodes */
+    uint64_t key;                 /* a position key */
+    int64_t index;                /* a move index */
+    int flag;                     /* a yes/no answer */
+    int side;                     /* enum mirelo_side */
+    int outcome;                  /* enum mirelo_outcome */
+    uint16_t code;                /* the code of the move played */
+    size_t text_length;
     char text[96];
+    size_t mark_count;
     uint16_t marks[768];          /* the flags set in 12 planes of 64, in order */
-    uint16_t moves[3522];         /* 16-bit move codes, in generation order */
+    size_t move_count;
+    uint16_t moves[3522];         /* move codes or move indices, in generation order */
+    uint64_t counts[3522];        /* move-path counts by root move */
 } mirelo_out;
 
-/* Boards. Texts are UTF-8 of the given length (no terminator needed). */
-int mirelo_board_new(const char* fen, size_t length, mirelo_out* out);
-int mirelo_board_copy(mirelo_board* board, mirelo_out* out);
-void mirelo_board_free(mirelo_board* board);
-int mirelo_board_fen(mirelo_board* board, mirelo_out* out);
-int mirelo_board_turn(mirelo_board* board, mirelo_out* out);   /* length 1 white, 0 black */
-int mirelo_board_planes(mirelo_board* board, mirelo_out* out);   /* marks */
-int mirelo_board_push(mirelo_board* board, const char* text, size_t length, mirelo_out* out); /* moves[0]: the code */
-int mirelo_board_push_code(mirelo_board* board, uint16_t code);
-int mirelo_board_pop(mirelo_board* board);
-int mirelo_board_reflect(mirelo_board* board);
-int mirelo_board_borrow(mirelo_board* board, int exclusive);
-void mirelo_board_release(mirelo_board* board, int exclusive);
+/* ---- The declarations of the callables. */
 
-/* The planes (marks) of the board field of a FEN text. */
+enum mirelo_entry {
+    MIRELO_CONSTRUCTOR = 0,       /* the class's __new__ */
+    MIRELO_METHOD = 1,
+    MIRELO_STATIC_METHOD = 2,
+    MIRELO_CALL = 3,              /* calling an instance */
+    MIRELO_FUNCTION = 4           /* a function of the private module mirelo_chess._native */
+};
+
+enum mirelo_class { MIRELO_NO_CLASS = 0, MIRELO_BOARD_CLASS = 1, MIRELO_GENERATOR_CLASS = 2 };
+
+/* How an argument reaches the C function, in the order of its C parameters. */
+enum mirelo_kind {
+    MIRELO_TEXT = 0,              /* str: const char* text, size_t length (UTF-8) */
+    MIRELO_MOVE = 1,              /* str: text, length, int code (a known text's move code, or -1) */
+    MIRELO_BOARD = 2,             /* Board: mirelo_board* */
+    MIRELO_GENERATOR = 3,         /* MoveGenerator: mirelo_generator* */
+    MIRELO_DEPTH = 4,             /* int from 0 to MIRELO_MAX_PERFT_DEPTH: int */
+    MIRELO_INDEX = 5,             /* int: int64_t */
+    MIRELO_ELEMENT = 6,           /* int, a plane element kind: int */
+    MIRELO_BUFFER = 7,            /* writable contiguous buffer: void* data, size_t size */
+    MIRELO_BOARDS = 8,            /* list or tuple of Board: mirelo_board* const* boards, size_t count */
+    MIRELO_TEXTS = 9              /* list or tuple of str: const char* texts, const size_t* ends, size_t count */
+};
+
+/* What the call's result becomes, read from mirelo_out. */
+enum mirelo_result {
+    MIRELO_NOTHING = 0,           /* None */
+    MIRELO_STRING = 1,            /* text */
+    MIRELO_YES_NO = 2,            /* flag */
+    MIRELO_COUNT = 3,             /* count */
+    MIRELO_KEY = 4,               /* key */
+    MIRELO_INDEX_NUMBER = 5,      /* index */
+    MIRELO_SIDE_NAME = 6,         /* side, by mirelo_side_name */
+    MIRELO_OUTCOME_NAME = 7,      /* outcome, by mirelo_outcome_name; None for none */
+    MIRELO_MOVE_TEXTS = 8,        /* moves as move codes: a list of move texts */
+    MIRELO_PLANE_LISTS = 9,       /* marks: 12 lists of 64 bools */
+    MIRELO_MOVE_INDICES = 10,     /* moves as move indices: bytes of int64 */
+    MIRELO_DIVIDE_ROWS = 11,      /* moves and counts: a list of (move text, count) */
+    MIRELO_NEW_BOARD = 12,        /* a new Board: the record at the call's place argument */
+    MIRELO_NEW_GENERATOR = 13     /* a new MoveGenerator, likewise */
+};
+
+typedef struct mirelo_param {
+    const char* name;
+    int kind;                     /* enum mirelo_kind */
+    int exclusive;                /* a Board the call changes */
+    const char* fallback;         /* the value of an optional parameter left out, or NULL */
+} mirelo_param;
+
+/* A constructor's C function takes a place argument after its parameters:
+ * memory of the record's size for the record, or NULL to have the call
+ * allocate it (reported in out->board or out->generator, freed with
+ * mirelo_board_free or mirelo_generator_free). Every C function ends with
+ * mirelo_out* out. */
+typedef struct mirelo_callable {
+    const char* function;         /* the C function's name in this header */
+    const char* owner;            /* the class, or NULL for a function */
+    const char* name;             /* the Python name */
+    int entry;                    /* enum mirelo_entry */
+    int receiver;                 /* enum mirelo_class of self, for methods and calls */
+    int receiver_exclusive;
+    int result;                   /* enum mirelo_result */
+    size_t count;                 /* parameters */
+    size_t required;              /* leading parameters without fallback */
+    mirelo_param params[4];
+    const char* doc;
+} mirelo_callable;
+
+const mirelo_callable* mirelo_callables(size_t* count);
+
+/* The text signature Python shows for a callable: "($self, chess_move)",
+ * "(board)", "(fen=\"...\")" (a constructor's, without the class). */
+const char* mirelo_signature(const mirelo_callable* callable);
+
+/* Binds the arguments of a call that is not a plain positional one:
+ * nargs positional arguments, then nkw keyword names (UTF-8). slots[k]
+ * receives the parameter index of keyword k. MIRELO_TYPE_ERROR with the
+ * interpreter's kind of message otherwise. */
+int mirelo_bind(const mirelo_callable* callable, size_t nargs, const char* const* names, const size_t* lengths,
+                size_t nkw, int* slots);
+
+/* The TypeError of an argument that is not of its parameter's kind: param
+ * is its index, -1 for the receiver; item the index within a list, or -1;
+ * type_name the __qualname__ of its type (NULL when it cannot be read). */
+int mirelo_argument_error(const mirelo_callable* callable, int param, long item, const char* type_name,
+                          size_t length);
+
+/* The ValueError of a DEPTH or INDEX argument outside its range, the number
+ * written in decimal by the face (it may exceed 64 bits). */
+int mirelo_range_error(const mirelo_callable* callable, int param, const char* decimal, size_t length);
+
+/* ---- Boards. Texts are UTF-8 of the given length (no terminator needed). */
+int mirelo_board_new(const char* fen, size_t length, mirelo_board* place, mirelo_out* out);
+int mirelo_board_copy(mirelo_board* board, mirelo_board* place, mirelo_out* out);
+void mirelo_board_drop(mirelo_board* board);     /* ends a record placed by the face */
+void mirelo_board_free(mirelo_board* board);     /* ends and frees a record the call allocated */
+int mirelo_board_fen(mirelo_board* board, mirelo_out* out);
+int mirelo_board_turn(mirelo_board* board, mirelo_out* out);
+int mirelo_board_planes(mirelo_board* board, mirelo_out* out);
+int mirelo_board_push(mirelo_board* board, const char* text, size_t length, int code, mirelo_out* out);
+int mirelo_board_pop(mirelo_board* board, mirelo_out* out);
+int mirelo_board_reflect(mirelo_board* board, mirelo_out* out);
 int mirelo_planes_from_fen(const char* fen, size_t length, mirelo_out* out);
 
-/* The text of a move code: out->text, out->length characters. */
-int mirelo_move_text(uint16_t code, mirelo_out* out);
+/* Holds a record's borrow while Python code runs (a conversion error that
+ * reads a type's name, say): a call of the same thread that meets it then
+ * refuses instead of waiting for itself. */
+int mirelo_board_hold(mirelo_board* board, int exclusive);
+void mirelo_board_unhold(mirelo_board* board, int exclusive);
+int mirelo_generator_hold(mirelo_generator* generator, int exclusive);
+void mirelo_generator_unhold(mirelo_generator* generator, int exclusive);
 
-/* Generators: the legal moves of a board as codes in out->moves. */
-int mirelo_generator_new(mirelo_out* out);
+/* ---- Generators. */
+int mirelo_generator_new(mirelo_generator* place, mirelo_out* out);
+void mirelo_generator_drop(mirelo_generator* generator);
 void mirelo_generator_free(mirelo_generator* generator);
 int mirelo_generator_moves(mirelo_generator* generator, mirelo_board* board, mirelo_out* out);
-int mirelo_generator_borrow(mirelo_generator* generator, int exclusive);
-void mirelo_generator_release(mirelo_generator* generator, int exclusive);
 
-/* Game state of a board. The outcome is 0 none, 1 checkmate, 2 stalemate,
- * 3 insufficient material, 4 fivefold repetition; divide writes the root
- * moves to out->moves and their counts to counts, which has room for
- * MIRELO_MAX_MOVES. A depth outside 0 to MIRELO_MAX_PERFT_DEPTH is an
- * internal failure: callers check it first. */
-int mirelo_game_is_check(mirelo_board* board, mirelo_out* out);       /* length 1 in check, 0 not */
-int mirelo_game_repetitions(mirelo_board* board, mirelo_out* out);    /* length: the count */
-int mirelo_game_zobrist_key(mirelo_board* board, mirelo_out* out);    /* number: the key */
-int mirelo_game_outcome(mirelo_generator* generator, mirelo_board* board, mirelo_out* out);  /* length */
-int mirelo_game_perft(mirelo_generator* generator, mirelo_board* board, int depth, mirelo_out* out); /* number */
-int mirelo_game_divide(mirelo_generator* generator, mirelo_board* board, int depth, uint64_t* counts,
-                       mirelo_out* out);
+/* The text of a move code in out->text. */
+int mirelo_move_text(int code, mirelo_out* out);
 
-/* Arrays for neural networks. A plane element is 0 (one byte), 1 (IEEE
+/* ---- Game state. */
+int mirelo_game_is_check(mirelo_board* board, mirelo_out* out);
+int mirelo_game_repetitions(mirelo_board* board, mirelo_out* out);
+int mirelo_game_zobrist_key(mirelo_board* board, mirelo_out* out);
+int mirelo_game_outcome(mirelo_generator* generator, mirelo_board* board, mirelo_out* out);
+int mirelo_game_perft(mirelo_generator* generator, mirelo_board* board, int depth, mirelo_out* out);
+int mirelo_game_divide(mirelo_generator* generator, mirelo_board* board, int depth, mirelo_out* out);
+
+/* ---- Arrays for neural networks. A plane element is 0 (one byte), 1 (IEEE
  * binary16) or 2 (IEEE binary32); out is a caller's buffer of exactly size
  * bytes: MIRELO_PLANES_SIZE elements per position, MIRELO_MOVE_INDEX_SIZE
  * bytes per legal-move mask. A batch takes every borrow, or reads every
- * text, before it writes anything; for a text the FEN reader refuses, the
- * status is MIRELO_ERROR with *failed its index (count for other errors). */
-enum mirelo_array_sizes { MIRELO_MOVE_INDEX_SIZE = 4864 };
-int mirelo_write_planes(mirelo_board* const* boards, size_t count, int element, void* out, size_t size);
-int mirelo_write_fen_planes(const char* texts, const size_t* ends, size_t count, int element, void* out,
-                            size_t size, size_t* failed);   /* text i: texts[ends[i-1] .. ends[i]) */
-int mirelo_legal_masks(mirelo_generator* generator, mirelo_board* const* boards, size_t count, void* out,
-                       size_t size);
-/* The indices of the legal moves, in generation order, in out->moves. */
+ * text, before it writes anything. */
+int mirelo_write_planes(mirelo_board* board, void* data, size_t size, int element, mirelo_out* out);
+int mirelo_write_planes_batch(mirelo_board* const* boards, size_t count, void* data, size_t size, int element,
+                              mirelo_out* out);
+int mirelo_write_fen_planes(const char* texts, const size_t* ends, size_t count, void* data, size_t size,
+                            int element, mirelo_out* out);   /* text i: texts[ends[i-1] .. ends[i]) */
+int mirelo_move_index(const char* text, size_t length, mirelo_out* out);
+int mirelo_index_move_text(int64_t index, mirelo_out* out);
 int mirelo_legal_indices(mirelo_generator* generator, mirelo_board* board, mirelo_out* out);
-/* The index of a move text, or -1. */
-int mirelo_move_index(const char* text, size_t length);
-/* The move text of an index in out->text; out->length 0 when it stands for none. */
-int mirelo_index_move_text(size_t index, mirelo_out* out);
+int mirelo_legal_mask(mirelo_generator* generator, mirelo_board* board, void* data, size_t size, mirelo_out* out);
+int mirelo_legal_mask_batch(mirelo_generator* generator, mirelo_board* const* boards, size_t count, void* data,
+                            size_t size, mirelo_out* out);
 
-
-/* The start position, and the documentation of the internal-failure exception. */
+/* ---- Texts every face shows. */
 const char* mirelo_default_fen(void);
+const char* mirelo_side_name(int side);
+const char* mirelo_outcome_name(int outcome);   /* NULL for none */
+const char* mirelo_panic_name(void);            /* qualified name of the internal-failure exception */
 const char* mirelo_panic_doc(void);
 
-/* The last error of the calling thread. */
+/* ---- The last error of the calling thread. */
 const char* mirelo_error_text(void);
 size_t mirelo_error_length(void);         /* the text may hold zero bytes */
 const char* mirelo_error_file(void);      /* file of an internal failure */
 unsigned mirelo_error_line(void);
+
+/* Where a call must wait for another thread, a face whose interpreter lock
+ * the call holds gives it up meanwhile: the hook runs wait(context) with the
+ * lock released. NULL (the default) waits in place. */
+typedef void (*mirelo_wait_hook)(void (*wait)(void*), void* context);
+void mirelo_set_wait_hook(mirelo_wait_hook hook);
 /* cdef-end */
 
 #ifdef __cplusplus

@@ -1,98 +1,92 @@
 #include "boundary.h"
 
-#include <cstdio>
+#include <atomic>
 #include <cstring>
 
-#include "mirelo_capi.h"
-
 namespace mirelo::py {
+
+static_assert(offsetof(BoardObject, record) == offsetof(GeneratorObject, record));
+
+PyTypeObject* board_type = nullptr;
+PyTypeObject* generator_type = nullptr;
 
 void throw_python_error() { throw PythonError{}; }
 
 // ---------------------------------------------------------------------------
-// Borrows
+// Exceptions
 
 namespace {
 
-constexpr std::uintptr_t EXCLUSIVE = ~std::uintptr_t{0};
-
-[[noreturn]] void raise_runtime_error(const char* message) {
-    PyErr_SetString(PyExc_RuntimeError, message);
-    throw_python_error();
+PyObject* error_text() {
+    return PyUnicode_DecodeUTF8(mirelo_error_text(), static_cast<Py_ssize_t>(mirelo_error_length()), "replace");
 }
 
 }  // namespace
 
-Borrow::Borrow(BorrowFlag& flag, Access access) : flag_(flag), access_(access) {
-    std::uintptr_t current = flag_.load(std::memory_order_relaxed);
-    if (access_ == Access::exclusive) {
-        if (current != 0 || !flag_.compare_exchange_strong(current, EXCLUSIVE, std::memory_order_acquire))
-            raise_runtime_error("Already borrowed");
-        return;
-    }
-    do {
-        // One below all-ones at most: n shared borrows never look exclusive.
-        if (current >= EXCLUSIVE - 1) raise_runtime_error("Already mutably borrowed");
-    } while (!flag_.compare_exchange_weak(current, current + 1, std::memory_order_acquire));
+PyObject* panic_exception_class() {
+    static PyObject* cls = nullptr;
+    if (cls == nullptr) cls = PyErr_NewExceptionWithDoc(mirelo_panic_name(), mirelo_panic_doc(), PyExc_BaseException, nullptr);
+    return cls;
 }
 
-Borrow::~Borrow() {
-    if (access_ == Access::exclusive)
-        flag_.store(0, std::memory_order_release);
-    else
-        flag_.fetch_sub(1, std::memory_order_release);
+void raise_status(int status) {
+    if (status == MIRELO_NO_MEMORY) {
+        PyErr_NoMemory();
+        throw_python_error();
+    }
+    PyObject* cls = status == MIRELO_VALUE_ERROR  ? PyExc_ValueError
+                    : status == MIRELO_TYPE_ERROR ? PyExc_TypeError
+                    : status == MIRELO_FAILURE    ? panic_exception_class()
+                                                  : PyExc_RuntimeError;
+    if (cls == nullptr) throw_python_error();  // the interpreter's own error is set
+    PyObject* message = error_text();
+    if (message != nullptr) {
+        PyErr_SetObject(cls, message);
+        Py_DECREF(message);
+    }
+    throw_python_error();
+}
+
+void raise_argument_error(const mirelo_callable& row, int param, long item, PyObject* value) {
+    PyObject* name = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__qualname__");
+    const char* text = nullptr;
+    Py_ssize_t length = 0;
+    if (name != nullptr && PyUnicode_Check(name)) text = PyUnicode_AsUTF8AndSize(name, &length);
+    if (text == nullptr) PyErr_Clear();
+    const int status = mirelo_argument_error(&row, param, item, text, static_cast<std::size_t>(length));
+    Py_XDECREF(name);
+    raise_status(status);
 }
 
 // ---------------------------------------------------------------------------
-// Classes
+// Holds
 
-PyTypeObject* create_type(PyType_Spec& layout, const char* bare_name) {
-    auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&layout));
-    if (type == nullptr) return nullptr;
-    type->tp_name = bare_name;
-#if !defined(PYPY_VERSION) && PY_VERSION_HEX < 0x030A0000
-    // Before 3.10 a class made from a layout keeps only the text after its
-    // signature; put the whole text back so that the signature can be read.
-    for (const PyType_Slot* slot = layout.slots; slot->slot != 0; ++slot) {
-        if (slot->slot != Py_tp_doc) continue;
-        const auto* doc = static_cast<const char*>(slot->pfunc);
-        const std::size_t size = std::strlen(doc) + 1;
-        auto* copy = static_cast<char*>(PyObject_Malloc(size));
-        if (copy == nullptr) {
-            Py_DECREF(type);
-            PyErr_NoMemory();
-            return nullptr;
+void Holds::add(PyObject* object, int cls, bool exclusive) {
+    held_[count_++] = {cls == MIRELO_BOARD_CLASS ? static_cast<void*>(board_of(object)) : generator_of(object), cls,
+                       exclusive};
+}
+
+void Holds::hold() {
+    for (; taken_ < count_; ++taken_) {
+        const Held& h = held_[taken_];
+        const int status = h.cls == MIRELO_BOARD_CLASS
+                               ? mirelo_board_hold(static_cast<mirelo_board*>(h.record), h.exclusive)
+                               : mirelo_generator_hold(static_cast<mirelo_generator*>(h.record), h.exclusive);
+        if (status != MIRELO_OK) {
+            unhold();
+            raise_status(status);
         }
-        std::memcpy(copy, doc, size);
-        PyObject_Free(const_cast<char*>(type->tp_doc));
-        type->tp_doc = copy;
     }
-#endif
-#ifdef PYPY_VERSION
-    if (set_empty_doc(reinterpret_cast<PyObject*>(type)) < 0) {
-        Py_DECREF(type);
-        return nullptr;
-    }
-#endif
-    return type;
 }
 
-int set_empty_doc(PyObject* object) {
-    PyObject* empty = PyUnicode_FromStringAndSize("", 0);
-    if (empty == nullptr) return -1;
-    const int result = PyObject_SetAttrString(object, "__doc__", empty);
-    Py_DECREF(empty);
-    return result;
-}
-
-void check_new_type(PyTypeObject* type, PyTypeObject* own, const char* name) {
-    if (type == own) return;
-    if (PyType_IsSubtype(type, own))
-        PyErr_Format(PyExc_TypeError, "type '%s' is not an acceptable base type", name);
-    else
-        PyErr_Format(PyExc_TypeError, "%s.__new__(%s): %s is not a subtype of %s", name, type->tp_name,
-                     type->tp_name, name);
-    throw_python_error();
+void Holds::unhold() noexcept {
+    while (taken_ > 0) {
+        const Held& h = held_[--taken_];
+        if (h.cls == MIRELO_BOARD_CLASS)
+            mirelo_board_unhold(static_cast<mirelo_board*>(h.record), h.exclusive);
+        else
+            mirelo_generator_unhold(static_cast<mirelo_generator*>(h.record), h.exclusive);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -100,122 +94,78 @@ void check_new_type(PyTypeObject* type, PyTypeObject* own, const char* name) {
 
 namespace {
 
-[[noreturn]] void raise_type_error(PyObject* message) {
-    if (message != nullptr) {
-        PyErr_SetObject(PyExc_TypeError, message);
-        Py_DECREF(message);
-    }
-    throw_python_error();
-}
-
-[[noreturn]] void raise_too_many(const Signature& sig, Py_ssize_t given) {
-    const char* verb = given == 1 ? "was" : "were";
-    if (sig.required == sig.count)
-        raise_type_error(PyUnicode_FromFormat("%s takes %zd positional arguments but %zd %s given", sig.name,
-                                              sig.count, given, verb));
-    raise_type_error(PyUnicode_FromFormat("%s takes from %zd to %zd positional arguments but %zd %s given",
-                                          sig.name, sig.required, sig.count, given, verb));
-}
-
-// Fills the parameter named key with value.
-void bind_keyword(const Signature& sig, PyObject* key, PyObject* value, PyObject** out) {
-    if (PyUnicode_Check(key)) {
-        for (Py_ssize_t i = 0; i < sig.count; ++i) {
-            if (PyUnicode_CompareWithASCIIString(key, sig.params[i]) != 0) continue;
-            if (out[i] != nullptr)
-                raise_type_error(
-                    PyUnicode_FromFormat("%s got multiple values for argument '%s'", sig.name, sig.params[i]));
-            out[i] = value;
-            return;
+void bind_keywords(const mirelo_callable& row, std::size_t nargs, PyObject* const* names, PyObject* const* values,
+                   std::size_t nkw, PyObject** bound) {
+    const char* texts[16] = {};
+    std::size_t lengths[16] = {};
+    int slots[16] = {};
+    PyObject* encoded[16] = {};
+    // More keywords than parameters is an error whatever they are: only
+    // the first ones, up to the first that fails, decide which.
+    const std::size_t shown = nkw < 16 ? nkw : 16;
+    std::size_t count = 0;
+    for (; count < shown; ++count) {
+        PyObject* name = names[count];
+        encoded[count] = PyUnicode_Check(name) ? PyUnicode_AsEncodedString(name, "utf-8", "surrogatepass") : nullptr;
+        if (encoded[count] == nullptr) {
+            if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "keywords must be strings");
+            for (std::size_t k = 0; k < count; ++k) Py_DECREF(encoded[k]);
+            throw_python_error();
         }
-        raise_type_error(PyUnicode_FromFormat("%s got an unexpected keyword argument '%U'", sig.name, key));
+        texts[count] = PyBytes_AS_STRING(encoded[count]);
+        lengths[count] = static_cast<std::size_t>(PyBytes_GET_SIZE(encoded[count]));
     }
-    raise_type_error(PyUnicode_FromFormat("%s keywords must be strings", sig.name));
-}
-
-void check_missing(const Signature& sig, Py_ssize_t nargs, PyObject** out) {
-    if (nargs >= sig.required) return;
-    std::string names;
-    Py_ssize_t missing = 0;
-    const char* missing_names[MAX_PARAMS];
-    for (Py_ssize_t i = nargs; i < sig.required; ++i)
-        if (out[i] == nullptr) missing_names[missing++] = sig.params[i];
-    if (missing == 0) return;
-    for (Py_ssize_t i = 0; i < missing; ++i) {
-        if (i > 0) names += missing == 2 ? " and " : (i == missing - 1 ? ", and " : ", ");
-        names += '\'';
-        names += missing_names[i];
-        names += '\'';
-    }
-    raise_type_error(PyUnicode_FromFormat("%s missing %zd required positional %s: %s", sig.name, missing,
-                                          missing == 1 ? "argument" : "arguments", names.c_str()));
+    const int status = mirelo_bind(&row, nargs, texts, lengths, count, slots);
+    for (std::size_t k = 0; k < count; ++k) Py_DECREF(encoded[k]);
+    check(status);
+    for (std::size_t k = 0; k < count; ++k) bound[slots[k]] = values[k];
 }
 
 }  // namespace
 
-void bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
-    nargs = PyVectorcall_NARGS(nargs);
-    if (kwnames == nullptr && nargs == sig.count) {  // the common call: every argument positional
-        for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
-        return;
-    }
-    if (nargs > sig.count) raise_too_many(sig, nargs);
-    for (Py_ssize_t i = 0; i < sig.count; ++i) out[i] = i < nargs ? args[i] : nullptr;
-    if (kwnames != nullptr) {
-        const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
-        for (Py_ssize_t k = 0; k < nkw; ++k) bind_keyword(sig, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], out);
-    }
-    check_missing(sig, nargs, out);
+void bind(const mirelo_callable& row, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** bound) {
+    const auto given = static_cast<std::size_t>(PyVectorcall_NARGS(nargs));
+    const std::size_t nkw = kwnames == nullptr ? 0 : static_cast<std::size_t>(PyTuple_GET_SIZE(kwnames));
+    for (std::size_t i = 0; i < row.count; ++i) bound[i] = i < given ? args[i] : nullptr;
+    if (nkw == 0 && given >= row.required && given <= row.count) return;  // the common call
+    check(given > row.count ? mirelo_bind(&row, given, nullptr, nullptr, 0, nullptr) : MIRELO_OK);
+    bind_keywords(row, given, nkw ? &PyTuple_GET_ITEM(kwnames, 0) : nullptr, args + given, nkw, bound);
 }
 
-void bind(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out) {
-    const Py_ssize_t nargs = args == nullptr ? 0 : PyTuple_GET_SIZE(args);
-    if (nargs > sig.count) raise_too_many(sig, nargs);
-    for (Py_ssize_t i = 0; i < sig.count; ++i) out[i] = i < nargs ? PyTuple_GET_ITEM(args, i) : nullptr;
-    if (kwargs != nullptr) {
-        Py_ssize_t pos = 0;
-        PyObject* key;
-        PyObject* value;
-        while (PyDict_Next(kwargs, &pos, &key, &value)) bind_keyword(sig, key, value, out);
+void bind(const mirelo_callable& row, PyObject* args, PyObject* kwargs, PyObject** bound) {
+    const auto given = static_cast<std::size_t>(args == nullptr ? 0 : PyTuple_GET_SIZE(args));
+    for (std::size_t i = 0; i < row.count; ++i)
+        bound[i] = i < given ? PyTuple_GET_ITEM(args, static_cast<Py_ssize_t>(i)) : nullptr;
+    const std::size_t nkw = kwargs == nullptr ? 0 : static_cast<std::size_t>(PyDict_GET_SIZE(kwargs));
+    if (nkw == 0 && given >= row.required && given <= row.count) return;
+    check(given > row.count ? mirelo_bind(&row, given, nullptr, nullptr, 0, nullptr) : MIRELO_OK);
+    PyObject* names[16];
+    PyObject* values[16];
+    std::size_t count = 0;
+    Py_ssize_t pos = 0;
+    PyObject* key;
+    PyObject* value;
+    while (count < 16 && PyDict_Next(kwargs, &pos, &key, &value)) {
+        names[count] = key;
+        values[count++] = value;
     }
-    check_missing(sig, nargs, out);
-}
-
-// ---------------------------------------------------------------------------
-// Conversions
-
-void raise_conversion_error(PyObject* value, const char* target, const char* param) {
-    PyObject* type_name = nullptr;
-    if (value != nullptr) {
-        type_name = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__qualname__");
-        if (type_name != nullptr && !PyUnicode_Check(type_name)) Py_CLEAR(type_name);
-        if (type_name == nullptr) PyErr_Clear();
-    }
-    if (type_name == nullptr) type_name = PyUnicode_FromString("<failed to extract type name>");
-    if (type_name == nullptr) throw_python_error();
-    PyObject* message =
-        param == nullptr
-            ? PyUnicode_FromFormat("'%U' object cannot be converted to '%s'", type_name, target)
-            : PyUnicode_FromFormat("argument '%s': '%U' object cannot be converted to '%s'", param, type_name, target);
-    Py_DECREF(type_name);
-    raise_type_error(message);
-}
-
-std::string_view text_argument(PyObject* value, const char* param) {
-    if (!PyUnicode_Check(value)) raise_conversion_error(value, "PyString", param);
-    Py_ssize_t length = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(value, &length);
-    if (text == nullptr) throw_python_error();
-    return {text, static_cast<std::size_t>(length)};
+    bind_keywords(row, given, names, values, count, bound);
 }
 
 // ---------------------------------------------------------------------------
 // Results
 
-PyObject* new_ascii_str(const char* text, std::size_t length) {
-    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(length), 127);
+PyObject* new_str(const char* text, std::size_t length) {
+    bool ascii = true;
+    for (std::size_t i = 0; i < length; ++i) ascii &= static_cast<unsigned char>(text[i]) < 0x80;
+    PyObject* str = nullptr;
+    if (ascii) {
+        str = PyUnicode_New(static_cast<Py_ssize_t>(length), 127);
+        if (str != nullptr) std::memcpy(PyUnicode_DATA(str), text, length);
+    } else {
+        str = PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(length), "replace");
+    }
     if (str == nullptr) throw_python_error();
-    std::memcpy(PyUnicode_DATA(str), text, length);
     return str;
 }
 
@@ -223,13 +173,14 @@ namespace {
 
 // One slot per from-square, to-square and text variant: the squares of the
 // move code (its low 12 bits), then the variant (no letter, n, b, r, q) above
-// them. Specials 0 to 3 write no letter, so they share a text.
+// them. Codes 0 to 3 above the squares write no letter, so they share a text.
 constexpr std::size_t SQUARE_PAIRS = 64 * 64;
 std::atomic<PyObject*> MOVE_TEXTS[5 * SQUARE_PAIRS];
 
-PyObject* make_move_text(ChessMove move, std::atomic<PyObject*>& slot) {
-    char text[5];
-    PyObject* made = new_ascii_str(text, move.write(text));
+PyObject* make_move_text(std::uint16_t code, std::atomic<PyObject*>& slot) {
+    mirelo_out out;
+    check(mirelo_move_text(code, &out));
+    PyObject* made = new_str(out.text, out.text_length);
     PyUnicode_InternInPlace(&made);
     // Threads without a shared interpreter lock may race here; the first text
     // stored wins and every other is dropped.
@@ -242,107 +193,170 @@ PyObject* make_move_text(ChessMove move, std::atomic<PyObject*>& slot) {
 
 }  // namespace
 
-PyObject* move_text(ChessMove move) {
-    const unsigned special = move.special();
-    const std::size_t variant = special < PROMOTE_KNIGHT ? 0 : special - PROMOTE_KNIGHT + 1;
-    if (variant > 4) {
-        char text[5];
-        move.write(text);  // fails: the move has no text form
+PyObject* move_text(std::uint16_t code) {
+    const unsigned special = code >> 12;
+    // A special code with no text (8 or more) gets the C interface's failure.
+    const std::size_t variant = special < 4 ? 0 : special < 8 ? special - 3 : 0;
+    if (special >= 8) {
+        mirelo_out out;
+        check(mirelo_move_text(code, &out));
     }
-    std::atomic<PyObject*>& slot = MOVE_TEXTS[variant * SQUARE_PAIRS + (move.data & (SQUARE_PAIRS - 1))];
+    std::atomic<PyObject*>& slot = MOVE_TEXTS[variant * SQUARE_PAIRS + (code & (SQUARE_PAIRS - 1))];
     PyObject* text = slot.load(std::memory_order_acquire);
-    return text != nullptr ? text : make_move_text(move, slot);
+    return text != nullptr ? text : make_move_text(code, slot);
 }
 
 namespace {
 
-// Adds n references to a shared singleton at once. Under the interpreter lock
-// this equals n single increments; interpreters that keep reference counts
-// elsewhere get the increments one by one.
+PyObject* new_int(unsigned long long value) {
+    PyObject* number = PyLong_FromUnsignedLongLong(value);
+    if (number == nullptr) throw_python_error();
+    return number;
+}
+
+// A str made once for the life of the process: the names of sides and outcomes.
+PyObject* shared_name(const char* name) {
+    PyObject* text = PyUnicode_InternFromString(name);
+    if (text == nullptr) throw_python_error();
+    return text;
+}
+
+PyObject* shared(PyObject*& cache, const char* name) {
+    if (cache == nullptr) cache = shared_name(name);
+    Py_INCREF(cache);
+    return cache;
+}
+
+PyObject* side_name(int side) {
+    static PyObject* names[2];
+    return shared(names[side == MIRELO_WHITE], mirelo_side_name(side));
+}
+
+PyObject* outcome_name(int outcome) {
+    static PyObject* names[8];
+    const char* name = mirelo_outcome_name(outcome);
+    if (name == nullptr) Py_RETURN_NONE;
+    return shared(names[outcome & 7], name);
+}
+
+// Adds n references to a shared singleton at once: under the interpreter
+// lock this equals n single increments.
 void add_references(PyObject* object, Py_ssize_t n) {
-#if defined(PYPY_VERSION) || defined(Py_GIL_DISABLED)
+#ifdef Py_GIL_DISABLED
     for (Py_ssize_t i = 0; i < n; ++i) Py_INCREF(object);
 #else
     Py_SET_REFCNT(object, Py_REFCNT(object) + n);
 #endif
 }
 
-}  // namespace
-
-PyObject* new_planes_list(const Planes& planes) {
+PyObject* plane_lists(const mirelo_out& out) {
+    unsigned char flags[MIRELO_PLANES_SIZE] = {};
+    for (std::size_t i = 0; i < out.mark_count; ++i) flags[out.marks[i]] = 1;
     PyObject* outer = PyList_New(12);
     if (outer == nullptr) throw_python_error();
-    Py_ssize_t trues = 0;
     for (Py_ssize_t p = 0; p < 12; ++p) {
         PyObject* plane = PyList_New(64);
         if (plane == nullptr) {
-            add_references(Py_True, trues);
-            add_references(Py_False, p * 64 - trues);
+            // The lists made so far own references not yet counted.
+            add_references(Py_True, static_cast<Py_ssize_t>(out.mark_count));
+            add_references(Py_False, 12 * 64 - static_cast<Py_ssize_t>(out.mark_count));
             Py_DECREF(outer);
             throw_python_error();
         }
-        const std::uint8_t* flags = planes.data() + p * 64;
-        // The references are added in bulk below.
-        for (Py_ssize_t s = 0; s < 64; ++s) {
-            PyList_SET_ITEM(plane, s, flags[s] ? Py_True : Py_False);
-            trues += flags[s];
-        }
+        const unsigned char* row = flags + p * 64;
+        for (Py_ssize_t s = 0; s < 64; ++s) PyList_SET_ITEM(plane, s, row[s] ? Py_True : Py_False);
         PyList_SET_ITEM(outer, p, plane);
     }
-    add_references(Py_True, trues);
-    add_references(Py_False, 12 * 64 - trues);
+    add_references(Py_True, static_cast<Py_ssize_t>(out.mark_count));
+    add_references(Py_False, 12 * 64 - static_cast<Py_ssize_t>(out.mark_count));
     return outer;
 }
 
-PyObject* none() { Py_RETURN_NONE; }
-
-void raise_value_error(const char* prefix, const std::string& text) {
-    const std::string message = prefix + text;
-    PyObject* value = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
-    if (value != nullptr) {
-        PyErr_SetObject(PyExc_ValueError, value);
-        Py_DECREF(value);
+PyObject* move_texts(const mirelo_out& out) {
+    PyObject* texts = PyList_New(static_cast<Py_ssize_t>(out.move_count));
+    if (texts == nullptr) throw_python_error();
+    try {
+        for (std::size_t i = 0; i < out.move_count; ++i) {
+            PyObject* text = move_text(out.moves[i]);
+            Py_INCREF(text);
+            PyList_SET_ITEM(texts, static_cast<Py_ssize_t>(i), text);
+        }
+    } catch (...) {
+        Py_DECREF(texts);
+        throw;
     }
-    throw_python_error();
+    return texts;
 }
 
-// ---------------------------------------------------------------------------
-// Internal failures
+PyObject* move_indices(const mirelo_out& out) {
+    PyObject* bytes = PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(8 * out.move_count));
+    if (bytes == nullptr) throw_python_error();
+    char* data = PyByteArray_AS_STRING(bytes);
+    for (std::size_t i = 0; i < out.move_count; ++i) {
+        const std::int64_t index = out.moves[i];
+        std::memcpy(data + 8 * i, &index, 8);
+    }
+    return bytes;
+}
 
-namespace {
-
-// Created on first use, then kept for the life of the process.
-PyObject* panic_exception_class() {
-    static PyObject* cls = nullptr;
-    if (cls == nullptr)
-        cls = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", MIRELO_PANIC_DOC, PyExc_BaseException, nullptr);
-    return cls;
+PyObject* divide_rows(const mirelo_out& out) {
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(out.move_count));
+    if (list == nullptr) throw_python_error();
+    try {
+        for (std::size_t i = 0; i < out.move_count; ++i) {
+            PyObject* move = move_text(out.moves[i]);  // the generator's own text object
+            PyObject* nodes = new_int(out.counts[i]);
+            PyObject* row = PyTuple_New(2);
+            if (row == nullptr) {
+                Py_DECREF(nodes);
+                throw_python_error();
+            }
+            Py_INCREF(move);
+            PyTuple_SET_ITEM(row, 0, move);
+            PyTuple_SET_ITEM(row, 1, nodes);
+            PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), row);
+        }
+    } catch (...) {
+        Py_DECREF(list);
+        throw;
+    }
+    return list;
 }
 
 }  // namespace
 
-void raise_panic(const std::string& text, const std::source_location& where) {
-    const std::string message = text.empty() ? MIRELO_GENERIC_FAILURE : text;
-    // One line for the user: the file's base name, not the path it was built
-    // from, and control characters of the message (input text) escaped.
-    const char* file = where.file_name();
-    if (const char* slash = std::strrchr(file, '/')) file = slash + 1;
-    std::fprintf(stderr, "mirelo_chess: internal failure at %s:%u: ", file, static_cast<unsigned>(where.line()));
-    for (const char c : message) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20)
-            std::fprintf(stderr, "\\x%02x", static_cast<unsigned>(byte));
-        else
-            std::fputc(byte, stderr);
+PyObject* result(int kind, const mirelo_out& out) {
+    switch (kind) {
+        case MIRELO_NOTHING: Py_RETURN_NONE;
+        case MIRELO_STRING: return new_str(out.text, out.text_length);
+        case MIRELO_YES_NO: return PyBool_FromLong(out.flag);
+        case MIRELO_COUNT: return new_int(out.count);
+        case MIRELO_KEY: return new_int(out.key);
+        case MIRELO_INDEX_NUMBER: return new_int(static_cast<unsigned long long>(out.index));
+        case MIRELO_SIDE_NAME: return side_name(out.side);
+        case MIRELO_OUTCOME_NAME: return outcome_name(out.outcome);
+        case MIRELO_MOVE_TEXTS: return move_texts(out);
+        case MIRELO_PLANE_LISTS: return plane_lists(out);
+        case MIRELO_MOVE_INDICES: return move_indices(out);
+        case MIRELO_DIVIDE_ROWS: return divide_rows(out);
+        default: Py_RETURN_NONE;
     }
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
-    PyObject* cls = panic_exception_class();
-    if (cls == nullptr) return;  // the interpreter's own error is already set
-    PyObject* value = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
-    if (value == nullptr) return;
-    PyErr_SetObject(cls, value);
-    Py_DECREF(value);
+}
+
+// ---------------------------------------------------------------------------
+// New objects
+
+PyObject* allocate(PyTypeObject* type) {
+    PyObject* object = type->tp_alloc(type, 0);
+    if (object == nullptr) throw_python_error();
+    reinterpret_cast<BoardObject*>(object)->vectorcall = nullptr;
+    return object;
+}
+
+void free_unmade(PyObject* object) noexcept {
+    PyTypeObject* type = Py_TYPE(object);
+    type->tp_free(object);
+    Py_DECREF(type);
 }
 
 }  // namespace mirelo::py

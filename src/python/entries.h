@@ -1,0 +1,319 @@
+// The conversions of each argument kind and the entry point of a declared
+// row, included by boundary.h.
+#pragma once
+
+#include <cstring>
+#include <limits>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+namespace mirelo::py {
+
+inline PyTypeObject* class_type(int cls) { return cls == MIRELO_BOARD_CLASS ? board_type : generator_type; }
+
+// ---------------------------------------------------------------------------
+// Argument kinds. Each converts in quick(), which runs no Python code and
+// returns false where it cannot convert; slow() then converts or raises,
+// with the earlier arguments held. args() is what the C function takes.
+
+template <int Kind>
+struct Argument;
+
+struct TextArgument {
+    const char* data = nullptr;
+    Py_ssize_t size = 0;
+
+    bool quick(PyObject* value) {
+        if (!PyUnicode_Check(value)) return false;
+        data = PyUnicode_AsUTF8AndSize(value, &size);
+        if (data != nullptr) return true;
+        PyErr_Clear();  // slow() meets the error again and raises it
+        return false;
+    }
+    void slow(const mirelo_callable& row, int param, PyObject* value) {
+        if (!PyUnicode_Check(value)) raise_argument_error(row, param, -1, value);
+        data = PyUnicode_AsUTF8AndSize(value, &size);  // the interpreter's own error for text it cannot encode
+        if (data == nullptr) throw_python_error();
+    }
+    void fallback(const char* text) {
+        data = text;
+        size = static_cast<Py_ssize_t>(std::strlen(text));
+    }
+};
+
+template <>
+struct Argument<MIRELO_TEXT> : TextArgument {
+    auto args() const { return std::tuple{data, static_cast<std::size_t>(size)}; }
+};
+
+template <>
+struct Argument<MIRELO_MOVE> : TextArgument {
+    auto args() const { return std::tuple{data, static_cast<std::size_t>(size), -1}; }
+};
+
+template <int Class>
+struct ObjectArgument {
+    PyObject* object = nullptr;
+
+    bool quick(PyObject* value) {
+        object = value;
+        return Py_TYPE(value) == class_type(Class);
+    }
+    void slow(const mirelo_callable& row, int param, PyObject* value) { raise_argument_error(row, param, -1, value); }
+};
+
+template <>
+struct Argument<MIRELO_BOARD> : ObjectArgument<MIRELO_BOARD_CLASS> {
+    auto args() const { return std::tuple{board_of(object)}; }
+};
+
+template <>
+struct Argument<MIRELO_GENERATOR> : ObjectArgument<MIRELO_GENERATOR_CLASS> {
+    auto args() const { return std::tuple{generator_of(object)}; }
+};
+
+// An integer: an int, or anything with __index__ (which may run Python
+// code). One beyond Number's range is refused with the C interface's range
+// message, the value written in full.
+template <typename Number>
+struct IntegerArgument {
+    Number number = 0;
+
+    bool quick(PyObject* value) {
+        if (!PyLong_CheckExact(value)) return false;
+        return fits(value);
+    }
+    void slow(const mirelo_callable& row, int param, PyObject* value) {
+        if (!PyIndex_Check(value)) raise_argument_error(row, param, -1, value);
+        PyObject* index = PyNumber_Index(value);
+        if (index == nullptr) throw_python_error();
+        const bool in_range = fits(index);
+        if (!in_range) raise_range_error(row, param, index);
+        Py_DECREF(index);
+    }
+    auto args() const { return std::tuple{number}; }
+
+private:
+    bool fits(PyObject* integer) {
+        int overflow = 0;
+        const long long n = PyLong_AsLongLongAndOverflow(integer, &overflow);
+        if (overflow != 0 || n < std::numeric_limits<Number>::min() || n > std::numeric_limits<Number>::max())
+            return false;
+        number = static_cast<Number>(n);
+        return true;
+    }
+    [[noreturn]] static void raise_range_error(const mirelo_callable& row, int param, PyObject* index) {
+        PyObject* decimal = PyObject_Str(index);
+        Py_DECREF(index);
+        if (decimal == nullptr) throw_python_error();
+        Py_ssize_t length = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(decimal, &length);
+        const int status = text == nullptr ? MIRELO_OK
+                                           : mirelo_range_error(&row, param, text, static_cast<std::size_t>(length));
+        Py_DECREF(decimal);
+        if (status == MIRELO_OK) throw_python_error();
+        raise_status(status);
+    }
+};
+
+template <>
+struct Argument<MIRELO_DEPTH> : IntegerArgument<int> {};
+template <>
+struct Argument<MIRELO_INDEX> : IntegerArgument<std::int64_t> {};
+template <>
+struct Argument<MIRELO_ELEMENT> : IntegerArgument<int> {};
+
+// A writable, contiguous buffer (a request without strides is granted only
+// for contiguous memory), held until the call ends.
+template <>
+struct Argument<MIRELO_BUFFER> {
+    Py_buffer view{};
+    bool taken = false;
+
+    Argument() = default;
+    Argument(const Argument&) = delete;
+    Argument& operator=(const Argument&) = delete;
+    ~Argument() {
+        if (taken) PyBuffer_Release(&view);
+    }
+    bool quick(PyObject* value) {
+        taken = PyObject_GetBuffer(value, &view, PyBUF_WRITABLE) == 0;
+        if (!taken) PyErr_Clear();
+        return taken;
+    }
+    void slow(const mirelo_callable&, int, PyObject* value) {
+        taken = PyObject_GetBuffer(value, &view, PyBUF_WRITABLE) == 0;
+        if (!taken) throw_python_error();
+    }
+    auto args() const { return std::tuple{view.buf, static_cast<std::size_t>(view.len)}; }
+};
+
+// The items of a list or tuple, kept alive for the call by a tuple of them
+// (another thread may change a list while the call waits for a board).
+struct ListArgument {
+    PyObject* items = nullptr;
+
+    ListArgument() = default;
+    ListArgument(const ListArgument&) = delete;
+    ListArgument& operator=(const ListArgument&) = delete;
+    ~ListArgument() { Py_XDECREF(items); }
+
+    bool take(PyObject* value) {
+        if (PyTuple_Check(value)) {
+            Py_INCREF(value);
+            items = value;
+            return true;
+        }
+        if (!PyList_Check(value)) return false;
+        items = PyList_AsTuple(value);
+        if (items == nullptr) throw_python_error();
+        return true;
+    }
+    std::size_t size() const { return static_cast<std::size_t>(PyTuple_GET_SIZE(items)); }
+    PyObject* operator[](std::size_t i) const { return PyTuple_GET_ITEM(items, static_cast<Py_ssize_t>(i)); }
+};
+
+template <>
+struct Argument<MIRELO_BOARDS> : ListArgument {
+    std::vector<mirelo_board*> boards;
+
+    bool quick(PyObject* value) {
+        if (!take(value)) return false;
+        boards.resize(size());
+        for (std::size_t i = 0; i < size(); ++i) {
+            if (Py_TYPE((*this)[i]) != board_type) return false;
+            boards[i] = board_of((*this)[i]);
+        }
+        return true;
+    }
+    void slow(const mirelo_callable& row, int param, PyObject* value) {
+        if (items == nullptr) raise_argument_error(row, param, -1, value);
+        for (std::size_t i = 0; i < size(); ++i)
+            if (Py_TYPE((*this)[i]) != board_type)
+                raise_argument_error(row, param, static_cast<long>(i), (*this)[i]);
+    }
+    auto args() const { return std::tuple{boards.data(), boards.size()}; }
+};
+
+template <>
+struct Argument<MIRELO_TEXTS> : ListArgument {
+    std::string texts;
+    std::vector<std::size_t> ends;
+
+    bool quick(PyObject* value) {
+        if (!take(value)) return false;
+        ends.resize(size());
+        for (std::size_t i = 0; i < size(); ++i) {
+            PyObject* item = (*this)[i];
+            Py_ssize_t length = 0;
+            const char* text = PyUnicode_Check(item) ? PyUnicode_AsUTF8AndSize(item, &length) : nullptr;
+            if (text == nullptr) {
+                PyErr_Clear();
+                return false;
+            }
+            texts.append(text, static_cast<std::size_t>(length));
+            ends[i] = texts.size();
+        }
+        return true;
+    }
+    void slow(const mirelo_callable& row, int param, PyObject* value) {
+        if (items == nullptr) raise_argument_error(row, param, -1, value);
+        for (std::size_t i = 0; i < size(); ++i) {
+            PyObject* item = (*this)[i];
+            if (!PyUnicode_Check(item)) raise_argument_error(row, param, static_cast<long>(i), item);
+            if (PyUnicode_AsUTF8AndSize(item, nullptr) == nullptr) throw_python_error();
+        }
+    }
+    auto args() const { return std::tuple{texts.data(), ends.data(), ends.size()}; }
+};
+
+// ---------------------------------------------------------------------------
+// The entry point of row I.
+
+template <std::size_t I>
+inline constexpr const mirelo_callable& row_of = capi::CALLABLE_ROWS[I];
+
+template <std::size_t I, typename Params = std::make_index_sequence<row_of<I>.count>>
+struct ArgumentsOf;
+
+template <std::size_t I, std::size_t... P>
+struct ArgumentsOf<I, std::index_sequence<P...>> {
+    using type = std::tuple<Argument<row_of<I>.params[P].kind>...>;
+};
+
+// Converts parameter P of row I, holding the records of the earlier
+// arguments while a slow conversion runs.
+template <std::size_t I, std::size_t P, typename Arg>
+void convert(Arg& argument, Holds& holds, PyObject* value) {
+    constexpr mirelo_param param = row_of<I>.params[P];
+    if (value == nullptr) {
+        if constexpr (param.kind == MIRELO_TEXT) argument.fallback(param.fallback);
+        return;
+    }
+    if (!argument.quick(value)) {
+        holds.hold();
+        argument.slow(row_of<I>, static_cast<int>(P), value);
+        holds.unhold();
+    }
+    if constexpr (param.kind == MIRELO_BOARD) holds.add(value, MIRELO_BOARD_CLASS, param.exclusive != 0);
+    if constexpr (param.kind == MIRELO_GENERATOR) holds.add(value, MIRELO_GENERATOR_CLASS, param.exclusive != 0);
+}
+
+template <std::size_t I, typename Arguments, std::size_t... P>
+void convert_all(Arguments& arguments, Holds& holds, PyObject* const* bound, std::index_sequence<P...>) {
+    (convert<I, P>(std::get<P>(arguments), holds, bound[P]), ...);
+}
+
+// The C arguments of the receiver, if any.
+template <std::size_t I>
+auto receiver_args(PyObject* self) {
+    constexpr int receiver = row_of<I>.receiver;
+    if constexpr (receiver == MIRELO_BOARD_CLASS)
+        return std::tuple{board_of(self)};
+    else if constexpr (receiver == MIRELO_GENERATOR_CLASS)
+        return std::tuple{generator_of(self)};
+    else
+        return std::tuple{};
+}
+
+// A new, still empty object of a constructor's result class, its record's
+// place, and the object once the C function has made the record.
+PyObject* allocate(PyTypeObject* type);
+inline void* record_of(PyObject* object) { return reinterpret_cast<BoardObject*>(object)->record; }
+void free_unmade(PyObject* object) noexcept;
+PyObject* made(int result_kind, PyObject* object);
+
+template <std::size_t I>
+PyObject* invoke(PyObject* self, PyObject* const* bound) {
+    constexpr const mirelo_callable& row = row_of<I>;
+    constexpr int kind = row.result;
+    Holds holds;
+    if constexpr (row.receiver != MIRELO_NO_CLASS) {
+        if (Py_TYPE(self) != class_type(row.receiver)) raise_argument_error(row, -1, -1, self);
+        holds.add(self, row.receiver, row.receiver_exclusive != 0);
+    }
+    typename ArgumentsOf<I>::type arguments;
+    convert_all<I>(arguments, holds, bound, std::make_index_sequence<row_of<I>.count>());
+    auto args = std::apply([](const auto&... a) { return std::tuple_cat(a.args()...); }, arguments);
+    mirelo_out out;
+    constexpr auto function = std::get<I>(capi::CALLABLES).function;
+    if constexpr (kind == MIRELO_NEW_BOARD || kind == MIRELO_NEW_GENERATOR) {
+        PyObject* object = allocate(kind == MIRELO_NEW_BOARD ? board_type : generator_type);
+        void* place = record_of(object);
+        using Place = std::conditional_t<kind == MIRELO_NEW_BOARD, mirelo_board*, mirelo_generator*>;
+        const int status = std::apply(function, std::tuple_cat(receiver_args<I>(self), args,
+                                                               std::tuple{static_cast<Place>(place), &out}));
+        if (status != MIRELO_OK) {
+            free_unmade(object);
+            raise_status(status);
+        }
+        return made(kind, object);
+    } else {
+        check(std::apply(function, std::tuple_cat(receiver_args<I>(self), args, std::tuple{&out})));
+        return result(kind, out);
+    }
+}
+
+}  // namespace mirelo::py
