@@ -1,28 +1,31 @@
-"""The classes Board and MoveGenerator on PyPy, over the C interface of the
-core (src/capi/mirelo_capi.h) reached through cffi.
+"""The classes Board and MoveGenerator and the functions of
+mirelo_chess._native on PyPy, over the C interface of the core
+(src/capi/mirelo_capi.h) reached through cffi.
+
+Nothing here is written per callable. The C interface declares every
+callable once (mirelo_callables: names, parameters and their kinds, result
+kind, documentation); this module writes the Python source of each one from
+its row, with one snippet per argument kind and per result kind, and compiles
+it. PyPy's JIT then sees plain functions calling cffi functions directly.
 
 Each call passes the same steps, in the same order, as on the C-API face:
-bind the arguments, check the receiver and borrow it, convert the
-arguments, run the core, convert the result. The borrow flags live in the
-native records, so two threads never run the core on one board at once even
-though PyPy releases its lock around every cffi call; a C call takes its
-borrows itself and changes nothing when one is refused. Where Python code
-must run while a call holds an object (building a conversion error reads the
-__qualname__ of a type), the borrow is taken explicitly around it.
+bind the arguments (a plain positional call needs no binding; any other asks
+the C interface), check the receiver, convert the arguments, call the C
+function, which takes the borrows and runs the core, convert the result.
+Every message comes from the C interface. A conversion that fails, or that
+may run Python code, runs while the records of the earlier arguments are
+held (mirelo_board_hold), so that Python code calling back into them meets
+the borrow as it would inside the C call.
 
 Results come back in a `mirelo_out` record taken from a small pool (a list:
 its pop and append are atomic under the interpreter lock), so no call
-allocates native memory. Move texts are made once per 16-bit code and kept
-in a table indexed by the code; the push of a text met before goes through
-its code.
-
-Sibling private modules (mirelo_chess._native and the submodules built on
-it) reach the native side through the helpers at the end of this module:
-`board_handle`, `generator_handle`, `wrap_board`, `check`, `borrowed`,
-`take_out` and `give_out`.
+allocates native memory. Move texts are made once per 16-bit code; the push
+of a text met before passes its code, which skips the parser.
 """
 
-import os
+import operator
+from array import array
+from inspect import Parameter, Signature
 
 from mirelo_chess._ffi import ffi, lib
 
@@ -30,150 +33,167 @@ from mirelo_chess._ffi import ffi, lib
 # removed from sys.modules gives this same object back.
 package = None
 
-DEFAULT_FEN = ffi.string(lib.mirelo_default_fen()).decode("ascii")
-_DEFAULT_FEN_BYTES = DEFAULT_FEN.encode("ascii")
 
-_free_board = lib.mirelo_board_free
-_free_generator = lib.mirelo_generator_free
-_new_object = object.__new__
-_encode = str.encode
+def _string(pointer):
+    return ffi.string(pointer).decode("utf-8")
+
+
+DEFAULT_FEN = _string(lib.mirelo_default_fen())
 
 # ---------------------------------------------------------------- errors
 
-_BORROW_MESSAGES = {
-    lib.MIRELO_BORROWED: "Already borrowed",
-    lib.MIRELO_MUTABLY_BORROWED: "Already mutably borrowed",
+_panic_module, _, _panic_name = _string(lib.mirelo_panic_name()).rpartition(".")
+PanicException = type(_panic_name, (BaseException,), {"__module__": _panic_module,
+                                                      "__doc__": _string(lib.mirelo_panic_doc())})
+
+_EXCEPTIONS = {
+    lib.MIRELO_VALUE_ERROR: ValueError,
+    lib.MIRELO_TYPE_ERROR: TypeError,
+    lib.MIRELO_FAILURE: PanicException,
+    lib.MIRELO_BORROWED: RuntimeError,
+    lib.MIRELO_MUTABLY_BORROWED: RuntimeError,
 }
 
-_panic_class = None
 
-
-def _panic_exception():
-    """pyo3_runtime.PanicException, made on first use."""
-    global _panic_class
-    if _panic_class is None:
-        _panic_class = type("PanicException", (BaseException,), {
-            "__module__": "pyo3_runtime",
-            "__doc__": ffi.string(lib.mirelo_panic_doc()).decode("utf-8"),
-        })
-    return _panic_class
-
-
-def _error_text():
-    return ffi.unpack(lib.mirelo_error_text(), lib.mirelo_error_length()).decode("utf-8", "replace")
-
-
-def check(status, prefix=""):
-    """Raises the exception for a status other than MIRELO_OK: ValueError
-    (prefix + the core's error text), PanicException (with its one-line
-    diagnostic on standard error), MemoryError, or RuntimeError for a
-    refused borrow."""
+def check(status):
+    """Raises the exception of a status other than MIRELO_OK, with the C
+    interface's text (the C interface has already written the one-line
+    diagnostic of an internal failure)."""
     if status == lib.MIRELO_OK:
         return
-    if status == lib.MIRELO_ERROR:
-        raise ValueError(prefix + _error_text())
-    if status == lib.MIRELO_FAILURE:
-        message = _error_text()
-        path = ffi.string(lib.mirelo_error_file()).decode("utf-8", "replace")
-        # One line: control characters of the message (input text) escaped.
-        line = "".join("\\x%02x" % ord(c) if c < " " else c for c in message)
-        diagnostic = "mirelo_chess: internal failure at %s:%d: %s\n" % (
-            path.rpartition("/")[2], lib.mirelo_error_line(), line)
-        # The process's standard error, as native code writes it.
-        os.write(2, diagnostic.encode("utf-8", "replace"))
-        raise _panic_exception()(message)
     if status == lib.MIRELO_NO_MEMORY:
         raise MemoryError()
-    raise RuntimeError(_BORROW_MESSAGES[status])
+    text = ffi.unpack(lib.mirelo_error_text(), lib.mirelo_error_length()).decode("utf-8", "replace")
+    raise _EXCEPTIONS[status](text)
 
 
-def _type_name(value):
-    """The __qualname__ of the value's type, read as the C-API face reads it."""
+def _qualname(value):
+    """The UTF-8 __qualname__ of the value's type, read as the C-API face
+    reads it; None when it cannot be read."""
     try:
         name = getattr(type(value), "__qualname__")
     except BaseException:  # noqa: B036 - the C-API face clears whatever was raised
-        return "<failed to extract type name>"
-    return name if isinstance(name, str) else "<failed to extract type name>"
-
-
-def _conversion_error(value, target, param=None):
-    message = "".join(("'", _type_name(value), "' object cannot be converted to '", target, "'"))
-    if param is not None:
-        message = "".join(("argument '", param, "': ", message))
-    return TypeError(message)
-
-
-def _refuse(take, release, handle, exclusive, value, target, param):
-    """Raises the conversion error of an argument while the receiver is held,
-    as the C-API face does: reading the type's name may run Python code,
-    which then meets the borrow."""
-    check(take(handle, exclusive))
+        return None
+    if not isinstance(name, str):
+        return None
     try:
-        error = _conversion_error(value, target, param)
-    finally:
-        release(handle, exclusive)
-    raise error
+        return name.encode("utf-8", "surrogatepass")
+    except UnicodeEncodeError:
+        return None
 
 
-def _text(value, take, release, handle, exclusive, param):
-    """The UTF-8 bytes of a str argument. A call that reaches this holds no
-    borrow yet (the C call takes it), so the borrow is checked first, as it
-    would be on the C-API face, before any conversion error is raised."""
-    if isinstance(value, str):
-        try:
-            return _encode(value)
-        except UnicodeEncodeError:
-            if take is not None:
-                check(take(handle, exclusive))
-                release(handle, exclusive)
-            raise
-    if take is None:
-        raise _conversion_error(value, "PyString", param)
-    _refuse(take, release, handle, exclusive, value, "PyString", param)
+def _argument_error(row, param, item, value):
+    name = _qualname(value)
+    check(lib.mirelo_argument_error(row, param, item, ffi.NULL if name is None else name,
+                                    0 if name is None else len(name)))
 
 
-# ---------------------------------------------------------------- binding
+class _Held:
+    """Holds the records of a call's earlier arguments for a with-block:
+    (handle, is a board, exclusive) triples, taken in order."""
 
-_MISSING = object()
+    __slots__ = ("_records", "_taken")
 
+    def __init__(self, records):
+        self._records = records
+        self._taken = 0
 
-def _bind(name, param, required, args, kwargs):
-    """The argument of a callable with at most one parameter, bound from the
-    positional and keyword arguments of a call (_MISSING when not given),
-    or TypeError with the message of the C-API face."""
-    count = 0 if param is None else 1
-    n = len(args)
-    if n > count:
-        verb = "was" if n == 1 else "were"
-        if required == count:
-            raise TypeError("%s takes %d positional arguments but %d %s given" % (name, count, n, verb))
-        raise TypeError("%s takes from %d to %d positional arguments but %d %s given"
-                        % (name, required, count, n, verb))
-    value = args[0] if n else _MISSING
-    for key in kwargs:
-        if param is not None and str.__eq__(key, param):
-            if value is not _MISSING:
-                raise TypeError("%s got multiple values for argument '%s'" % (name, param))
-            value = kwargs[key]
-        else:
-            raise TypeError("".join((name, " got an unexpected keyword argument '", key, "'")))
-    if value is _MISSING and required:
-        raise TypeError("%s missing 1 required positional argument: '%s'" % (name, param))
-    return value
+    def __enter__(self):
+        for handle, board, exclusive in self._records:
+            hold = lib.mirelo_board_hold if board else lib.mirelo_generator_hold
+            status = hold(handle, exclusive)
+            if status:
+                self.__exit__()
+                check(status)
+            self._taken += 1
+
+    def __exit__(self, *exc):
+        while self._taken:
+            self._taken -= 1
+            handle, board, exclusive = self._records[self._taken]
+            (lib.mirelo_board_unhold if board else lib.mirelo_generator_unhold)(handle, exclusive)
+        return False
 
 
-def _check_new_type(cls, own):
-    if cls is own:
-        return
-    name = own.__name__
-    if not isinstance(cls, type):
-        raise TypeError("%s.__new__(X): X is not a type object (%s)" % (name, type(cls).__name__))
-    raise TypeError("%s.__new__(%s): %s is not a subtype of %s" % (name, cls.__name__, cls.__name__, name))
+# ---------------------------------------------------------------- slow conversions
+# Each runs with the earlier arguments held, converts or raises.
+
+_INT_RANGE = (-(2 ** 31), 2 ** 31 - 1)
+_INT64_RANGE = (-(2 ** 63), 2 ** 63 - 1)
+
+
+def _slow_text(row, param, value, held):
+    with _Held(held):
+        if not isinstance(value, str):
+            _argument_error(row, param, -1, value)
+        return value.encode()  # the interpreter's own error for text it cannot encode
+
+
+def _slow_object(row, param, value, held):
+    with _Held(held):
+        _argument_error(row, param, -1, value)
+
+
+def _slow_integer(row, param, value, held, bounds):
+    with _Held(held):
+        if not hasattr(type(value), "__index__"):
+            _argument_error(row, param, -1, value)
+        number = operator.index(value)
+        if not bounds[0] <= number <= bounds[1]:
+            decimal = str(number).encode()
+            check(lib.mirelo_range_error(row, param, decimal, len(decimal)))
+        return number
+
+
+def _buffer(row, param, value, held):
+    """The memory of a writable, contiguous buffer, as a char array."""
+    try:
+        return ffi.from_buffer(value, require_writable=True)
+    except Exception:
+        with _Held(held):
+            return ffi.from_buffer(value, require_writable=True)
+
+
+def _items(row, param, value, held):
+    if type(value) is list or type(value) is tuple:
+        return value
+    if isinstance(value, (list, tuple)):
+        return tuple(value)
+    with _Held(held):
+        _argument_error(row, param, -1, value)
+
+
+def _board_handles(row, param, value, held):
+    """The handles of a list of Boards; TypeError naming the first item that is not one."""
+    items = _items(row, param, value, held)
+    handles = []
+    for i, board in enumerate(items):
+        if type(board) is not Board:
+            with _Held(held):
+                _argument_error(row, param, i, board)
+        handles.append(board._h)
+    return handles
+
+
+def _texts(row, param, value, held):
+    """The UTF-8 texts of a list of str, joined, and where each ends."""
+    items = _items(row, param, value, held)
+    encoded = []
+    ends = []
+    end = 0
+    for i, text in enumerate(items):
+        if type(text) is not str:
+            with _Held(held):
+                if not isinstance(text, str):
+                    _argument_error(row, param, i, text)
+        data = text.encode()
+        encoded.append(data)
+        end += len(data)
+        ends.append(end)
+    return b"".join(encoded), ends
 
 
 # ---------------------------------------------------------------- results
-# The hot paths call the C functions directly: PyPy's JIT sees through a
-# direct call of a cffi function, not through one made with *args.
 
 _outs = []
 
@@ -189,22 +209,9 @@ def take_out():
 give_out = _outs.append
 
 
-def _fail(out, status, prefix=""):
+def _fail(out, status):
     give_out(out)
-    check(status, prefix)
-
-
-def _returning(convert, function, *args, prefix=""):
-    """convert(out) after function(*args, out) succeeded; its exception
-    otherwise (prefix goes before a core's error text). For the calls off
-    the hot paths."""
-    out = take_out()
-    status = function(*args, out)
-    if status:
-        _fail(out, status, prefix)
-    result = convert(out)
-    give_out(out)
-    return result
+    check(status)
 
 
 _NO_FLAGS = [False] * 64  # copied by slicing: far cheaper on PyPy than [False] * 64
@@ -214,57 +221,244 @@ def _planes(out):
     empty = _NO_FLAGS
     planes = [empty[:], empty[:], empty[:], empty[:], empty[:], empty[:],
               empty[:], empty[:], empty[:], empty[:], empty[:], empty[:]]
-    for mark in ffi.unpack(out.marks, out.length):
+    for mark in ffi.unpack(out.marks, out.mark_count):
         planes[mark >> 6][mark & 63] = True
     return planes
 
 
 def _text_of(out):
-    return ffi.unpack(out.text, out.length).decode("ascii")
-
-
-def _side(out):
-    return "white" if out.length else "black"
+    return ffi.unpack(out.text, out.text_length).decode("utf-8", "replace")
 
 
 # Move texts by 16-bit code, made on first use. Pushed texts that are written
-# as the generator writes them, with the code they read as: the next push of
-# such a text skips the parser.
-_texts = [None] * 65536
+# as the generator writes them, with their code: the next push of such a text
+# skips the parser.
+_move_text_of = [None] * 65536
 _codes = {}
 
 
 def _move_text(code):
-    text = _returning(_text_of, lib.mirelo_move_text, code)
-    _texts[code] = text
+    out = take_out()
+    status = lib.mirelo_move_text(code, out)
+    if status:
+        _fail(out, status)
+    text = _text_of(out)
+    give_out(out)
+    _move_text_of[code] = text
     return text
 
 
 def _move_texts(out):
-    """The texts of the move codes in out."""
-    texts = _texts
-    return [texts[code] or _move_text(code) for code in ffi.unpack(out.moves, out.length)]
+    texts = _move_text_of
+    return [texts[code] or _move_text(code) for code in ffi.unpack(out.moves, out.move_count)]
 
 
-def _pushed(out):
-    return out.moves[0]
+def _learn(text, code):
+    if text == (_move_text_of[code] or _move_text(code)):
+        _codes[text] = code
 
 
-# The collector learns of a board's native memory, so that boards made in a
-# loop are collected as often as their size asks.
-def wrap_board(pointer, size):
-    """A new Board owning the native board at pointer (freed with it)."""
-    handle = ffi.gc(pointer, _free_board, size)
+_SIDES = {lib.MIRELO_WHITE: _string(lib.mirelo_side_name(lib.MIRELO_WHITE)),
+          lib.MIRELO_BLACK: _string(lib.mirelo_side_name(lib.MIRELO_BLACK))}
+_OUTCOMES = [None if lib.mirelo_outcome_name(i) == ffi.NULL else _string(lib.mirelo_outcome_name(i))
+             for i in range(8)]
+
+
+def _indices(out):
+    return bytearray(array("q", ffi.unpack(out.moves, out.move_count)))
+
+
+def _divide_rows(out):
+    return list(zip(_move_texts(out), ffi.unpack(out.counts, out.move_count)))
+
+
+# The collector learns of a record's native memory, so that objects made in
+# a loop are collected as often as their size asks.
+_free_board = lib.mirelo_board_free
+_free_generator = lib.mirelo_generator_free
+_new_object = object.__new__
+
+
+def _new_board(out):
     board = _new_object(Board)
-    board._h = handle
+    board._h = ffi.gc(out.board, _free_board, out.size)
     return board
 
 
 def _new_generator(out):
-    handle = ffi.gc(out.generator, _free_generator, out.bytes)
     generator = _new_object(MoveGenerator)
-    generator._h = handle
+    generator._h = ffi.gc(out.generator, _free_generator, out.size)
     return generator
+
+
+# result kind: the expression of the result, from out
+_RESULTS = {
+    lib.MIRELO_NOTHING: "None",
+    lib.MIRELO_STRING: "_text_of(out)",
+    lib.MIRELO_YES_NO: "out.flag != 0",
+    lib.MIRELO_COUNT: "out.count",
+    lib.MIRELO_KEY: "out.key",
+    lib.MIRELO_INDEX_NUMBER: "out.index",
+    lib.MIRELO_SIDE_NAME: "_SIDES[out.side]",
+    lib.MIRELO_OUTCOME_NAME: "_OUTCOMES[out.outcome]",
+    lib.MIRELO_MOVE_TEXTS: "_move_texts(out)",
+    lib.MIRELO_PLANE_LISTS: "_planes(out)",
+    lib.MIRELO_MOVE_INDICES: "_indices(out)",
+    lib.MIRELO_DIVIDE_ROWS: "_divide_rows(out)",
+    lib.MIRELO_NEW_BOARD: "_new_board(out)",
+    lib.MIRELO_NEW_GENERATOR: "_new_generator(out)",
+}
+_PLACED = (lib.MIRELO_NEW_BOARD, lib.MIRELO_NEW_GENERATOR)
+
+# ---------------------------------------------------------------- binding
+
+_MISSING = object()
+
+
+def _bind(row, count, args, kwargs):
+    """The arguments of a call that is not a plain positional one, bound to
+    the row's parameters by the C interface (_MISSING where an optional one
+    was left out)."""
+    names = [key.encode("utf-8", "surrogatepass") for key in kwargs]
+    slots = ffi.new("int[]", max(len(names), 1))
+    check(lib.mirelo_bind(row, len(args), [ffi.from_buffer(n) for n in names], [len(n) for n in names],
+                          len(names), slots))
+    bound = list(args) + [_MISSING] * (count - len(args))
+    for k, value in enumerate(kwargs.values()):
+        bound[slots[k]] = value
+    return bound
+
+
+def _check_new_type(cls, own):
+    """What CPython's __new__ wrapper checks before it calls a constructor."""
+    name = own.__name__
+    if not isinstance(cls, type):
+        raise TypeError("%s.__new__(X): X is not a type object (%s)" % (name, type(cls).__name__))
+    raise TypeError("%s.__new__(%s): %s is not a subtype of %s" % (name, cls.__name__, cls.__name__, name))
+
+
+# ---------------------------------------------------------------- the source of a callable
+
+_CLASS_NAMES = {lib.MIRELO_BOARD_CLASS: "Board", lib.MIRELO_GENERATOR_CLASS: "MoveGenerator"}
+_OBJECT_KINDS = {lib.MIRELO_BOARD: lib.MIRELO_BOARD_CLASS, lib.MIRELO_GENERATOR: lib.MIRELO_GENERATOR_CLASS}
+_INTEGER_BOUNDS = {lib.MIRELO_DEPTH: "_INT_RANGE", lib.MIRELO_INDEX: "_INT64_RANGE", lib.MIRELO_ELEMENT: "_INT_RANGE"}
+
+
+def _conversion(kind, i, row, held, fallback):
+    """Lines that convert argument p<i> of the kind, and its C arguments."""
+    p, slow = "p%d" % i, "(%s, %d, p%d, %s)" % (row, i, i, held)
+    if kind in (lib.MIRELO_TEXT, lib.MIRELO_MOVE):
+        lines = ["if type(%s) is str:" % p,
+                 "    try:",
+                 "        d%d = %s.encode()" % (i, p),
+                 "    except UnicodeEncodeError:",
+                 "        d%d = _slow_text%s" % (i, slow),
+                 "else:",
+                 "    d%d = _slow_text%s" % (i, slow)]
+        if fallback is not None:
+            lines = ["if %s is _MISSING:" % p, "    d%d = %r" % (i, fallback.encode()), "el" + lines[0]] + lines[1:]
+        if kind == lib.MIRELO_TEXT:
+            return lines, ["d%d" % i, "len(d%d)" % i]
+        lines = ["c%d = _codes.get(%s, -1) if type(%s) is str else -1" % (i, p, p),
+                 "if c%d >= 0:" % i, "    d%d = b''" % i, "else:"] + ["    " + line for line in lines]
+        return lines, ["d%d" % i, "len(d%d)" % i, "c%d" % i]
+    if kind in _OBJECT_KINDS:
+        cls = _CLASS_NAMES[_OBJECT_KINDS[kind]]
+        return ["if type(%s) is not %s:" % (p, cls), "    _slow_object%s" % slow], ["%s._h" % p]
+    if kind in _INTEGER_BOUNDS:
+        bounds = _INTEGER_BOUNDS[kind]
+        return ["n%d = %s if type(%s) is int and %s[0] <= %s <= %s[1] else _slow_integer(%s, %d, %s, %s, %s)"
+                % (i, p, p, bounds, p, bounds, row, i, p, held, bounds)], ["n%d" % i]
+    if kind == lib.MIRELO_BUFFER:
+        return ["b%d = _buffer%s" % (i, slow)], ["b%d" % i, "len(b%d)" % i]
+    if kind == lib.MIRELO_BOARDS:
+        return ["l%d = _board_handles%s" % (i, slow)], ["l%d" % i, "len(l%d)" % i]
+    if kind == lib.MIRELO_TEXTS:
+        return ["t%d, e%d = _texts%s" % (i, i, slow)], ["t%d" % i, "e%d" % i, "len(e%d)" % i]
+    raise AssertionError("no conversion for argument kind %d" % kind)
+
+
+def _source(index, row):
+    """The Python source of the function behind one row."""
+    entry, count, required = row.entry, row.count, row.required
+    name = "r%d" % index  # the row, a global of the compiled code
+    params = ["p%d" % i for i in range(count)]
+    receiver = row.receiver != lib.MIRELO_NO_CLASS
+    if entry == lib.MIRELO_CONSTRUCTOR:
+        head, first = "def f(cls, /, *args, **kwargs):", ["if cls is not %s:" % _string(row.owner),
+                                                           "    _check_new_type(cls, %s)" % _string(row.owner)]
+    elif receiver and count == 0:
+        head, first = "def f(self):", []
+    elif receiver:
+        head, first = "def f(self, /, *args, **kwargs):", []
+    else:
+        head, first = "def f(*args, **kwargs):", []
+    body = list(first)
+    if count or entry == lib.MIRELO_CONSTRUCTOR or not receiver:
+        plain = ["%s = args[%d]" % (p, i) if i < required else "%s = args[%d] if len(args) > %d else _MISSING"
+                 % (p, i, i) for i, p in enumerate(params)]
+        test = "kwargs or len(args) != %d" % count if required == count else \
+            "kwargs or not %d <= len(args) <= %d" % (required, count)
+        body += ["if %s:" % test,
+                 "    %s = _bind(%s, %d, args, kwargs)" % ("".join(p + ", " for p in params) or "_", name, count)]
+        if plain:
+            body += ["else:"] + ["    " + line for line in plain]
+    held = []
+    c_args = []
+    if receiver:
+        cls = _CLASS_NAMES[row.receiver]
+        body += ["if type(self) is not %s:" % cls, "    _argument_error(%s, -1, -1, self)" % name]
+        c_args.append("self._h")
+        held.append("(self._h, %s, %s)" % (row.receiver == lib.MIRELO_BOARD_CLASS, bool(row.receiver_exclusive)))
+    learn = None
+    for i in range(count):
+        param = row.params[i]
+        fallback = _string(param.fallback) if param.fallback != ffi.NULL else None
+        lines, args = _conversion(param.kind, i, name, "(%s)" % "".join(h + ", " for h in held), fallback)
+        body += lines
+        c_args += args
+        if param.kind in _OBJECT_KINDS:
+            held.append("(p%d._h, %s, %s)" % (i, param.kind == lib.MIRELO_BOARD, bool(param.exclusive)))
+        if param.kind == lib.MIRELO_MOVE:
+            learn = i
+    if row.result in _PLACED:
+        c_args.append("ffi.NULL")
+    body += ["out = take_out()",
+             "status = lib.%s(%s)" % (_string(row.function), ", ".join(c_args + ["out"])),
+             "if status:",
+             "    _fail(out, status)"]
+    if learn is not None:
+        body += ["if c%d < 0 and type(p%d) is str:" % (learn, learn), "    _learn(p%d, out.code)" % learn]
+    body += ["result = %s" % _RESULTS[row.result], "give_out(out)", "return result"]
+    return "\n".join([head] + ["    " + line for line in body]) + "\n"
+
+
+def _signature(row):
+    """What inspect shows: the parameters of the C-API face."""
+    params = []
+    if row.entry == lib.MIRELO_CONSTRUCTOR:
+        params.append(Parameter("cls", Parameter.POSITIONAL_ONLY))
+    elif row.receiver != lib.MIRELO_NO_CLASS:
+        params.append(Parameter("self", Parameter.POSITIONAL_ONLY))
+    for i in range(row.count):
+        p = row.params[i]
+        fallback = _string(p.fallback) if p.fallback != ffi.NULL else Parameter.empty
+        params.append(Parameter(_string(p.name), Parameter.POSITIONAL_OR_KEYWORD, default=fallback))
+    return Signature(params)
+
+
+def _compile(index, row, namespace):
+    namespace["r%d" % index] = row
+    exec(compile(_source(index, row), "<mirelo_chess %s>" % _string(row.function), "exec"), namespace)
+    function = namespace.pop("f")
+    function.__name__ = _string(row.name)
+    owner = _string(row.owner) if row.owner != ffi.NULL else None
+    function.__qualname__ = "%s.%s" % (owner, function.__name__) if owner else function.__name__
+    function.__module__ = "mirelo_chess" if owner else "mirelo_chess._native"
+    function.__doc__ = _string(row.doc)
+    function.__signature__ = _signature(row)
+    function.__text_signature__ = _string(lib.mirelo_signature(row))
+    return owner, function
 
 
 # ---------------------------------------------------------------- classes
@@ -283,229 +477,43 @@ class _Class(type):
 _Class.__name__ = _Class.__qualname__ = "type"
 
 
-class Board(metaclass=_Class):
-    __slots__ = ("_h",)
-    __module__ = "mirelo_chess"
-    __doc__ = ""
-
-    def __init_subclass__(cls, **kwargs):
-        raise TypeError("type 'Board' is not an acceptable base type")
-
-    def __new__(cls, /, *args, **kwargs):
-        _check_new_type(cls, Board)
-        if kwargs or len(args) > 1:
-            fen = _bind("Board.__new__()", "fen", 0, args, kwargs)
-        else:
-            fen = args[0] if args else _MISSING
-        if fen is _MISSING:
-            data = _DEFAULT_FEN_BYTES
-        elif type(fen) is str:
-            data = fen.encode()
-        else:
-            data = _text(fen, None, None, None, False, "fen")
-        out = take_out()
-        status = lib.mirelo_board_new(data, len(data), out)
-        if status:
-            _fail(out, status, "Invalid fen: ")
-        board = wrap_board(out.board, out.bytes)
-        give_out(out)
-        return board
-
-    @staticmethod
-    def bitboard_from_fen(*args, **kwargs):
-        if kwargs or len(args) != 1:
-            fen = _bind("Board.bitboard_from_fen()", "fen", 1, args, kwargs)
-        else:
-            fen = args[0]
-        data = fen.encode() if type(fen) is str else _text(fen, None, None, None, False, "fen")
-        return _returning(_planes, lib.mirelo_planes_from_fen, data, len(data))
-
-    def fen(self):
-        if type(self) is not Board:
-            raise _conversion_error(self, "Board")
-        out = take_out()
-        status = lib.mirelo_board_fen(self._h, out)
-        if status:
-            _fail(out, status)
-        text = ffi.unpack(out.text, out.length).decode("ascii")
-        give_out(out)
-        return text
-
-    def push(self, /, *args, **kwargs):
-        if kwargs or len(args) != 1:
-            chess_move = _bind("Board.push()", "chess_move", 1, args, kwargs)
-        else:
-            chess_move = args[0]
-        if type(self) is not Board:
-            raise _conversion_error(self, "Board")
-        handle = self._h
-        if type(chess_move) is str:
-            code = _codes.get(chess_move)
-            if code is not None:
-                status = lib.mirelo_board_push_code(handle, code)
-                if status:
-                    check(status, "Invalid chess move: ")
-                return None
-        data = _text(chess_move, lib.mirelo_board_borrow, lib.mirelo_board_release, handle, True,
-                     "chess_move")
-        code = _returning(_pushed, lib.mirelo_board_push, handle, data, len(data), prefix="Invalid chess move: ")
-        if type(chess_move) is str and chess_move == (_texts[code] or _move_text(code)):
-            _codes[chess_move] = code
-        return None
-
-    def pop(self):
-        if type(self) is not Board:
-            raise _conversion_error(self, "Board")
-        status = lib.mirelo_board_pop(self._h)
-        if status:
-            check(status)
-
-    def bitboard(self):
-        if type(self) is not Board:
-            raise _conversion_error(self, "Board")
-        out = take_out()
-        status = lib.mirelo_board_planes(self._h, out)
-        if status:
-            _fail(out, status)
-        planes = _planes(out)
-        give_out(out)
-        return planes
-
-    def turn(self):
-        if type(self) is not Board:
-            raise _conversion_error(self, "Board")
-        return _returning(_side, lib.mirelo_board_turn, self._h)
-
-    def reflect(self):
-        if type(self) is not Board:
-            raise _conversion_error(self, "Board")
-        status = lib.mirelo_board_reflect(self._h)
-        if status:
-            check(status)
-
-    def copy(self):
-        if type(self) is not Board:
-            raise _conversion_error(self, "Board")
-        out = take_out()
-        status = lib.mirelo_board_copy(self._h, out)
-        if status:
-            _fail(out, status)
-        board = wrap_board(out.board, out.bytes)
-        give_out(out)
-        return board
+def _refuse_subclass(cls, **kwargs):
+    raise TypeError("type '%s' is not an acceptable base type" % cls.__mro__[1].__name__)
 
 
-class MoveGenerator(metaclass=_Class):
-    __slots__ = ("_h",)
-    __module__ = "mirelo_chess"
-    __doc__ = ""
-
-    def __init_subclass__(cls, **kwargs):
-        raise TypeError("type 'MoveGenerator' is not an acceptable base type")
-
-    def __new__(cls, /, *args, **kwargs):
-        _check_new_type(cls, MoveGenerator)
-        if args or kwargs:
-            _bind("MoveGenerator.__new__()", None, 0, args, kwargs)
-        return _returning(_new_generator, lib.mirelo_generator_new)
-
-    def __call__(self, /, *args, **kwargs):
-        if kwargs or len(args) != 1:
-            board = _bind("MoveGenerator.__call__()", "board", 1, args, kwargs)
-        else:
-            board = args[0]
-        if type(self) is not MoveGenerator:
-            raise _conversion_error(self, "MoveGenerator")
-        if type(board) is not Board:
-            _refuse(lib.mirelo_generator_borrow, lib.mirelo_generator_release, self._h, False, board,
-                    "Board", "board")
-        out = take_out()
-        status = lib.mirelo_generator_moves(self._h, board._h, out)
-        if status:
-            _fail(out, status)
-        texts = _move_texts(out)
-        give_out(out)
-        return texts
+def _make_everything():
+    namespace = {name: value for name, value in globals().items() if name.startswith("_") or name in (
+        "ffi", "lib", "take_out", "give_out")}
+    count = ffi.new("size_t *")
+    rows = lib.mirelo_callables(count)
+    members = {"Board": {}, "MoveGenerator": {}}
+    functions = {}
+    signatures = {}
+    for index in range(count[0]):
+        row = rows + index
+        owner, function = _compile(index, row, namespace)
+        if owner is None:
+            functions[function.__name__] = function
+            continue
+        if row.entry == lib.MIRELO_STATIC_METHOD:
+            function = staticmethod(function)
+        if row.entry == lib.MIRELO_CONSTRUCTOR:
+            signatures[owner] = _string(lib.mirelo_signature(row))
+        members[owner][function.__name__ if not isinstance(function, staticmethod) else function.__func__.__name__] \
+            = function
+    classes = {}
+    for name, attributes in members.items():
+        attributes.update({"__slots__": ("_h",), "__module__": "mirelo_chess", "__doc__": "",
+                           "__init_subclass__": classmethod(_refuse_subclass)})
+        classes[name] = _Class(name, (), attributes)
+    namespace.update(classes)
+    return classes, functions, signatures
 
 
-# What inspect and help() show: the parameter names of the C-API face. The
-# callables taking arguments bind them by hand (for the messages of that face);
-# inspect follows __wrapped__ to a function with the signature they present.
-class _Shown:
-    def board_new(cls, /, fen=DEFAULT_FEN):
-        pass
-
-    def bitboard_from_fen(fen):
-        pass
-
-    def push(self, /, chess_move):
-        pass
-
-    def generator_new(cls, /):
-        pass
-
-    def generator_call(self, /, board):
-        pass
-
-
-_TEXT_SIGNATURES = {Board: '(fen="%s")' % DEFAULT_FEN, MoveGenerator: "()"}
-Board.__new__.__wrapped__ = _Shown.board_new
-Board.bitboard_from_fen.__wrapped__ = _Shown.bitboard_from_fen
-Board.bitboard_from_fen.__text_signature__ = "(fen)"
-Board.push.__wrapped__ = _Shown.push
-MoveGenerator.__new__.__wrapped__ = _Shown.generator_new
-MoveGenerator.__call__.__wrapped__ = _Shown.generator_call
-for _name in ("fen", "push", "pop", "bitboard", "turn", "reflect", "copy"):
-    _method = Board.__dict__[_name]
-    _method.__text_signature__ = "($self, chess_move)" if _name == "push" else "($self)"
-for _cls in (Board, MoveGenerator):
-    for _function in vars(_cls).values():
-        _function = getattr(_function, "__func__", _function)
-        if hasattr(_function, "__code__"):
-            _function.__module__ = "mirelo_chess"
-del _name, _method, _cls, _function
-
-
-# ---------------------------------------------------------------- native access
-# For the private modules of the package (see mirelo_chess._native).
-
-
-def board_handle(board, param=None):
-    """The native handle (a `mirelo_board *`) of a Board, or the TypeError of
-    the C-API face naming param."""
-    if type(board) is not Board:
-        raise _conversion_error(board, "Board", param)
-    return board._h
-
-
-def generator_handle(generator, param=None):
-    """The native handle (a `mirelo_generator *`) of a MoveGenerator."""
-    if type(generator) is not MoveGenerator:
-        raise _conversion_error(generator, "MoveGenerator", param)
-    return generator._h
-
-
-class borrowed:
-    """Holds the borrow of a Board or MoveGenerator for a with-block (shared,
-    or exclusive when asked), for Python code that must run while a call
-    holds the object; RuntimeError when it is refused."""
-
-    __slots__ = ("_handle", "_exclusive", "_take", "_release")
-
-    def __init__(self, obj, exclusive=False):
-        if type(obj) is Board:
-            take, self._release = lib.mirelo_board_borrow, lib.mirelo_board_release
-        else:
-            take, self._release = lib.mirelo_generator_borrow, lib.mirelo_generator_release
-            generator_handle(obj)
-        self._handle = obj._h
-        self._exclusive = exclusive
-        self._take = take
-
-    def __enter__(self):
-        check(self._take(self._handle, self._exclusive))
-        return self._handle
-
-    def __exit__(self, *exc):
-        self._release(self._handle, self._exclusive)
-        return False
+_classes, native_functions, _signatures = _make_everything()
+Board = _classes["Board"]
+MoveGenerator = _classes["MoveGenerator"]
+_TEXT_SIGNATURES = {Board: _signatures["Board"], MoveGenerator: _signatures["MoveGenerator"]}
+# The generated code names the classes through its own globals.
+globals().update(_classes)
+del _classes, _signatures
