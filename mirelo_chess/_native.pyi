@@ -1,9 +1,10 @@
-"""Native half of mirelo_chess.arrays and mirelo_chess.game (private: use those)."""
+"""The native functions of the submodules (private: use mirelo_chess.game, mirelo_chess.arrays)."""
 
 from collections.abc import Sequence
 from typing import Literal
 
 from . import Board, MoveGenerator
+from .errors import PanicException as PanicException
 
 MOVE_INDEX_SIZE: int
 

@@ -1,7 +1,6 @@
 """Where a game stands: check, repetitions, outcome, position key and perft.
 
-The functions are the native ones; see the type stubs (game.pyi) for what
-each computes.
+The functions are the native ones, documented by their docstrings.
 """
 
 from mirelo_chess._native import divide, is_check, outcome, perft, repetitions, zobrist_key

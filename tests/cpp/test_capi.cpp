@@ -1,10 +1,16 @@
-// The C interface of the core: statuses and the error of the calling thread,
-// borrows refused without a change, and results equal to the core's own.
+// The C interface of the core: statuses and the finished messages of the
+// calling thread, borrows (the thread's own re-entry refused without a
+// change, other threads waited for, batches all or nothing), and results
+// equal to the core's own.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "board.h"
 #include "encoding.h"
@@ -24,73 +30,160 @@ constexpr std::string_view POSITIONS[] = {
 struct Handles {
     std::unique_ptr<mirelo_out> out = std::make_unique<mirelo_out>();
     mirelo_board* board = nullptr;
+    mirelo_generator* generator = nullptr;
 
     explicit Handles(std::string_view fen) {
-        EXPECT_EQ(mirelo_board_new(fen.data(), fen.size(), out.get()), MIRELO_OK);
+        EXPECT_EQ(mirelo_board_new(fen.data(), fen.size(), nullptr, out.get()), MIRELO_OK);
         board = out->board;
+        EXPECT_EQ(mirelo_generator_new(nullptr, out.get()), MIRELO_OK);
+        generator = out->generator;
     }
-    ~Handles() { mirelo_board_free(board); }
+    ~Handles() {
+        mirelo_board_free(board);
+        mirelo_generator_free(generator);
+    }
 
-    std::string fen() {
-        EXPECT_EQ(mirelo_board_fen(board, out.get()), MIRELO_OK);
-        return std::string(out->text, out->length);
+    std::string fen() { return fen_of(board); }
+    std::string fen_of(mirelo_board* b) {
+        EXPECT_EQ(mirelo_board_fen(b, out.get()), MIRELO_OK);
+        return std::string(out->text, out->text_length);
     }
-    int push(std::string_view text) { return mirelo_board_push(board, text.data(), text.size(), out.get()); }
+    int push(std::string_view text, int code = -1) {
+        return mirelo_board_push(board, text.data(), text.size(), code, out.get());
+    }
 };
 
 std::string error_text() { return std::string(mirelo_error_text(), mirelo_error_length()); }
 
-TEST(CApi, ErrorTextsAndInternalFailures) {
+TEST(CApi, MessagesAndInternalFailures) {
     Handles h(DEFAULT_FEN);
     const std::string_view bad_side = "8/8/8/8/8/8/8/8 x - -";
-    EXPECT_EQ(mirelo_board_new(bad_side.data(), bad_side.size(), h.out.get()), MIRELO_ERROR);
-    EXPECT_EQ(error_text(), "Invalid side-to-move");
+    EXPECT_EQ(mirelo_board_new(bad_side.data(), bad_side.size(), nullptr, h.out.get()), MIRELO_VALUE_ERROR);
+    EXPECT_EQ(error_text(), "Invalid fen: Invalid side-to-move");
 
-    EXPECT_EQ(mirelo_board_new("x", 1, h.out.get()), MIRELO_FAILURE);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(mirelo_board_new("x", 1, nullptr, h.out.get()), MIRELO_FAILURE);
+    EXPECT_EQ(testing::internal::GetCapturedStderr().find("mirelo_chess: internal failure at board.cpp:"), 0u);
     EXPECT_EQ(error_text(), "Invalid piece type");
     EXPECT_TRUE(std::string_view(mirelo_error_file()).ends_with("board.cpp")) << mirelo_error_file();
     EXPECT_GT(mirelo_error_line(), 0u);
 
     // Texts are taken by length: a zero byte is part of them.
-    EXPECT_EQ(h.push(std::string_view("e2e4\0", 5)), MIRELO_ERROR);
-    EXPECT_EQ(error_text(), std::string("Unsupported promotion type for e2e4\0", 36));
+    EXPECT_EQ(h.push(std::string_view("e2e4\0", 5)), MIRELO_VALUE_ERROR);
+    EXPECT_EQ(error_text(), std::string("Invalid chess move: Unsupported promotion type for e2e4\0", 56));
+    testing::internal::CaptureStderr();
     EXPECT_EQ(h.push("e3e4"), MIRELO_FAILURE);
     EXPECT_EQ(error_text(), "No piece to move on e3");
-    EXPECT_EQ(mirelo_board_pop(h.board), MIRELO_FAILURE);
+    EXPECT_EQ(mirelo_board_pop(h.board, h.out.get()), MIRELO_FAILURE);
     EXPECT_EQ(error_text(), "No move to take back");
+    testing::internal::GetCapturedStderr();
     EXPECT_EQ(h.fen(), DEFAULT_FEN);
+
+    EXPECT_EQ(mirelo_game_perft(h.generator, h.board, 33, h.out.get()), MIRELO_VALUE_ERROR);
+    EXPECT_EQ(error_text(), "Invalid depth: 33 (must be from 0 to 32)");
+    EXPECT_EQ(mirelo_move_index("e2e9", 4, h.out.get()), MIRELO_VALUE_ERROR);
+    EXPECT_EQ(error_text(), "'e2e9' is not a move text of the index layout");
+    const std::string_view texts = "8/8 w\xe3\x80\x80x'\n";
+    const std::size_t ends[] = {5, texts.size()};
+    unsigned char planes[2 * MIRELO_PLANES_SIZE];
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(mirelo_write_fen_planes(texts.data(), ends, 2, planes, sizeof planes, 0, h.out.get()),
+              MIRELO_VALUE_ERROR);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(error_text(), "fens[1] \"\\u3000x'\\n\": Invalid piece type");
 }
 
-TEST(CApi, RefusedBorrowsChangeNothing) {
+// Python code that runs while a face holds a record is the only way for a
+// thread to meet its own borrow: refused, nothing changed.
+TEST(CApi, ReentryIsRefused) {
     Handles h(DEFAULT_FEN);
     auto out = h.out.get();
-    ASSERT_EQ(mirelo_board_borrow(h.board, 1), MIRELO_OK);
+    ASSERT_EQ(mirelo_board_hold(h.board, 1), MIRELO_OK);
     EXPECT_EQ(mirelo_board_fen(h.board, out), MIRELO_MUTABLY_BORROWED);
-    EXPECT_EQ(mirelo_board_copy(h.board, out), MIRELO_MUTABLY_BORROWED);
-    EXPECT_EQ(mirelo_board_borrow(h.board, 0), MIRELO_MUTABLY_BORROWED);
+    EXPECT_EQ(error_text(), "Already mutably borrowed");
+    EXPECT_EQ(mirelo_board_copy(h.board, nullptr, out), MIRELO_MUTABLY_BORROWED);
     EXPECT_EQ(h.push("e2e4"), MIRELO_BORROWED);
-    EXPECT_EQ(mirelo_board_reflect(h.board), MIRELO_BORROWED);
-    mirelo_board_release(h.board, 1);
+    EXPECT_EQ(error_text(), "Already borrowed");
+    EXPECT_EQ(mirelo_board_reflect(h.board, out), MIRELO_BORROWED);
+    mirelo_board_unhold(h.board, 1);
 
-    ASSERT_EQ(mirelo_generator_new(out), MIRELO_OK);
-    mirelo_generator* generator = out->generator;
-    ASSERT_EQ(mirelo_board_borrow(h.board, 0), MIRELO_OK);
-    ASSERT_EQ(mirelo_board_borrow(h.board, 0), MIRELO_OK);  // shared borrows add up
+    ASSERT_EQ(mirelo_board_hold(h.board, 0), MIRELO_OK);
+    ASSERT_EQ(mirelo_board_hold(h.board, 0), MIRELO_OK);  // shared holds add up
     EXPECT_EQ(h.fen(), DEFAULT_FEN);
-    EXPECT_EQ(mirelo_board_pop(h.board), MIRELO_BORROWED);
-    EXPECT_EQ(mirelo_generator_moves(generator, h.board, out), MIRELO_BORROWED);
-    mirelo_board_release(h.board, 0);
+    EXPECT_EQ(mirelo_board_pop(h.board, out), MIRELO_BORROWED);
+    EXPECT_EQ(mirelo_generator_moves(h.generator, h.board, out), MIRELO_BORROWED);
+    mirelo_board_unhold(h.board, 0);
     EXPECT_EQ(h.push("e2e4"), MIRELO_BORROWED);
-    mirelo_board_release(h.board, 0);
+    mirelo_board_unhold(h.board, 0);
 
-    ASSERT_EQ(mirelo_generator_borrow(generator, 1), MIRELO_OK);
-    EXPECT_EQ(mirelo_generator_moves(generator, h.board, out), MIRELO_MUTABLY_BORROWED);
-    mirelo_generator_release(generator, 1);
-    ASSERT_EQ(mirelo_generator_moves(generator, h.board, out), MIRELO_OK);
-    EXPECT_EQ(out->length, 20u);
+    ASSERT_EQ(mirelo_generator_moves(h.generator, h.board, out), MIRELO_OK);
+    EXPECT_EQ(out->move_count, 20u);
     EXPECT_EQ(h.push("e2e4"), MIRELO_OK);
     EXPECT_EQ(h.fen(), "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3");
-    mirelo_generator_free(generator);
+}
+
+// A batch refused for a later board writes nothing for the earlier ones.
+TEST(CApi, BatchesTakeEveryBorrowFirst) {
+    Handles a(DEFAULT_FEN), b(POSITIONS[1]);
+    mirelo_board* boards[] = {a.board, b.board};
+    std::vector<unsigned char> masks(2 * MIRELO_MOVE_INDEX_SIZE, 7), planes(2 * MIRELO_PLANES_SIZE, 7);
+    ASSERT_EQ(mirelo_board_hold(b.board, 0), MIRELO_OK);
+    EXPECT_EQ(mirelo_legal_mask_batch(a.generator, boards, 2, masks.data(), masks.size(), a.out.get()),
+              MIRELO_BORROWED);
+    mirelo_board_unhold(b.board, 0);
+    ASSERT_EQ(mirelo_board_hold(b.board, 1), MIRELO_OK);
+    EXPECT_EQ(mirelo_write_planes_batch(boards, 2, planes.data(), planes.size(), 0, a.out.get()),
+              MIRELO_MUTABLY_BORROWED);
+    mirelo_board_unhold(b.board, 1);
+    EXPECT_EQ(masks, std::vector<unsigned char>(masks.size(), 7));
+    EXPECT_EQ(planes, std::vector<unsigned char>(planes.size(), 7));
+
+    // A board named twice is taken once.
+    mirelo_board* twice[] = {b.board, a.board, b.board};
+    masks.resize(3 * MIRELO_MOVE_INDEX_SIZE);
+    ASSERT_EQ(mirelo_legal_mask_batch(a.generator, twice, 3, masks.data(), masks.size(), a.out.get()), MIRELO_OK);
+    EXPECT_TRUE(std::equal(masks.begin(), masks.begin() + MIRELO_MOVE_INDEX_SIZE,
+                           masks.begin() + 2 * MIRELO_MOVE_INDEX_SIZE));
+    EXPECT_EQ(a.push("e2e4"), MIRELO_OK);  // nothing stays taken
+    EXPECT_EQ(mirelo_board_reflect(b.board, a.out.get()), MIRELO_OK);
+}
+
+// A record another thread holds is waited for, not refused.
+TEST(CApi, OtherThreadsAreWaitedFor) {
+    Handles h(DEFAULT_FEN);
+    std::atomic<int> stage{0};
+    std::thread holder([&] {
+        ASSERT_EQ(mirelo_board_hold(h.board, 1), MIRELO_OK);
+        stage = 1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        stage = 2;
+        mirelo_board_unhold(h.board, 1);
+    });
+    while (stage.load() == 0) std::this_thread::yield();
+    mirelo_out out;
+    EXPECT_EQ(mirelo_board_push(h.board, "e2e4", 4, -1, &out), MIRELO_OK);
+    EXPECT_EQ(stage.load(), 2);
+    holder.join();
+
+    // Writers and readers on one board from several threads: every read sees
+    // a whole move.
+    std::vector<std::thread> threads;
+    std::atomic<int> problems{0};
+    for (int t = 0; t < 3; ++t)
+        threads.emplace_back([&, t] {
+            mirelo_out own;
+            for (int i = 0; i < 2000; ++i) {
+                if (t == 0) {
+                    problems += mirelo_board_push(h.board, "e7e5", 4, -1, &own) != MIRELO_OK;
+                    problems += mirelo_board_pop(h.board, &own) != MIRELO_OK;
+                } else {
+                    problems += mirelo_generator_moves(h.generator, h.board, &own) != MIRELO_OK;
+                    problems += own.move_count != 20 && own.move_count != 29;
+                }
+            }
+        });
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(problems.load(), 0);
 }
 
 TEST(CApi, ResultsMatchTheCore) {
@@ -102,13 +195,13 @@ TEST(CApi, ResultsMatchTheCore) {
         Board board = Board::from_fen(fen).value();
         EXPECT_EQ(h.fen(), board.to_fen());
         ASSERT_EQ(mirelo_board_turn(h.board, out), MIRELO_OK);
-        EXPECT_EQ(out->length, board.to_move());
+        EXPECT_EQ(out->side, board.to_move() ? MIRELO_WHITE : MIRELO_BLACK);
 
         Planes planes;
         write_planes(board.pieces, PlaneElement::byte, planes.data());
         ASSERT_EQ(mirelo_board_planes(h.board, out), MIRELO_OK);
         std::string marked(planes.size(), '\0');
-        for (std::size_t i = 0; i < out->length; ++i) {
+        for (std::size_t i = 0; i < out->mark_count; ++i) {
             if (i > 0) {
                 EXPECT_LT(out->marks[i - 1], out->marks[i]);
             }
@@ -116,39 +209,37 @@ TEST(CApi, ResultsMatchTheCore) {
         }
         EXPECT_EQ(marked, std::string(planes.begin(), planes.end())) << fen;
 
-        ASSERT_EQ(mirelo_generator_new(out), MIRELO_OK);
-        mirelo_generator* generator = out->generator;
-        ASSERT_EQ(mirelo_generator_moves(generator, h.board, out), MIRELO_OK);
+        auto moves = std::make_unique<mirelo_out>();
+        ASSERT_EQ(mirelo_generator_moves(h.generator, h.board, moves.get()), MIRELO_OK);
         core_generator.moves(board, *list);
-        ASSERT_EQ(out->length, list->size) << fen;
+        ASSERT_EQ(moves->move_count, list->size) << fen;
         for (std::size_t i = 0; i < list->size; ++i) {
             // A move played by text, and again by the code its text reads as,
             // gives one position.
-            EXPECT_EQ(out->moves[i], list->moves[i].data);
-            ASSERT_EQ(mirelo_move_text(out->moves[i], out), MIRELO_OK);
-            const std::string text(out->text, out->length);
+            EXPECT_EQ(moves->moves[i], list->moves[i].data);
+            ASSERT_EQ(mirelo_move_text(moves->moves[i], out), MIRELO_OK);
+            const std::string text(out->text, out->text_length);
             ASSERT_EQ(h.push(text), MIRELO_OK) << text;
-            const std::uint16_t code = out->moves[0];
+            const int code = out->code;
             EXPECT_EQ(code, ChessMove::from_str(text)->data);
             const std::string by_text = h.fen();
-            ASSERT_EQ(mirelo_board_pop(h.board), MIRELO_OK);
-            ASSERT_EQ(mirelo_board_push_code(h.board, code), MIRELO_OK);
+            ASSERT_EQ(mirelo_board_pop(h.board, out), MIRELO_OK);
+            ASSERT_EQ(h.push("", code), MIRELO_OK);
             EXPECT_EQ(h.fen(), by_text);
 
-            // A copy keeps the history and goes its own way.
-            ASSERT_EQ(mirelo_board_copy(h.board, out), MIRELO_OK);
-            mirelo_board* copy = out->board;
-            ASSERT_EQ(mirelo_board_pop(h.board), MIRELO_OK);
-            ASSERT_EQ(mirelo_board_fen(copy, out), MIRELO_OK);
-            EXPECT_EQ(std::string(out->text, out->length), by_text);
-            ASSERT_EQ(mirelo_board_pop(copy), MIRELO_OK);
-            ASSERT_EQ(mirelo_board_fen(copy, out), MIRELO_OK);
-            EXPECT_EQ(std::string(out->text, out->length), fen);
-            mirelo_board_free(copy);
-            ASSERT_EQ(mirelo_generator_moves(generator, h.board, out), MIRELO_OK);
+            // A copy placed in memory of the caller's keeps the history and
+            // goes its own way.
+            alignas(MIRELO_RECORD_ALIGN) unsigned char place[MIRELO_BOARD_SIZE];
+            auto* copy = reinterpret_cast<mirelo_board*>(place);
+            ASSERT_EQ(mirelo_board_copy(h.board, copy, out), MIRELO_OK);
+            EXPECT_EQ(out->board, copy);
+            ASSERT_EQ(mirelo_board_pop(h.board, out), MIRELO_OK);
+            EXPECT_EQ(h.fen_of(copy), by_text);
+            ASSERT_EQ(mirelo_board_pop(copy, out), MIRELO_OK);
+            EXPECT_EQ(h.fen_of(copy), fen);
+            mirelo_board_drop(copy);
         }
         EXPECT_EQ(h.fen(), fen);
-        mirelo_generator_free(generator);
     }
 }
 
