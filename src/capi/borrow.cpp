@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <limits>
 #include <thread>
+#include <new>
 #include <vector>
 
 #include "mirelo_capi.h"
@@ -13,31 +14,8 @@ namespace mirelo::capi {
 
 namespace {
 
-constexpr std::uintptr_t EXCLUSIVE = std::numeric_limits<std::uintptr_t>::max();
-// Above every reader count, below EXCLUSIVE: a writer waits for the readers.
-constexpr std::uintptr_t PENDING = std::uintptr_t{1} << (std::numeric_limits<std::uintptr_t>::digits - 2);
-
-// Takes the borrow if the word admits it now.
-bool try_take(BorrowFlag& flag, Access access) noexcept {
-    std::uintptr_t current = flag.load(std::memory_order_relaxed);
-    if (access == Access::exclusive) {
-        while (current == 0 || current == PENDING)
-            if (flag.compare_exchange_weak(current, EXCLUSIVE, std::memory_order_acquire, std::memory_order_relaxed))
-                return true;
-        return false;
-    }
-    while (current < PENDING - 1)
-        if (flag.compare_exchange_weak(current, current + 1, std::memory_order_acquire, std::memory_order_relaxed))
-            return true;
-    return false;
-}
-
-void release(BorrowFlag& flag, Access access) noexcept {
-    if (access == Access::exclusive)
-        flag.store(0, std::memory_order_release);
-    else
-        flag.fetch_sub(1, std::memory_order_release);
-}
+using borrow_word::EXCLUSIVE;
+using borrow_word::PENDING;
 
 int refusal(Access wanted) { return wanted == Access::exclusive ? MIRELO_BORROWED : MIRELO_MUTABLY_BORROWED; }
 
@@ -132,29 +110,25 @@ int take_each(std::span<const Claim> claims) noexcept {
 
 }  // namespace
 
-Borrows::Borrows(std::span<const Claim> claims) noexcept : claims_(claims), status_(take_each(claims)) {
+void Borrows::take_rest(std::size_t taken) noexcept {
+    for (const Claim& c : claims_.first(taken)) release(*c.flag, c.access);
+    status_ = take_each(claims_);
     if (status_ != ALIASED) return;
     // Rare: a batch naming one record twice. Each record is taken once, for
     // the strongest access any of its claims asks for.
-    try {
-        unique_.assign(claims.begin(), claims.end());
-    } catch (...) {
+    unique_.reset(new (std::nothrow) Claim[claims_.size()]);
+    if (!unique_) {
         status_ = MIRELO_NO_MEMORY;
         return;
     }
-    std::sort(unique_.begin(), unique_.end(), [](const Claim& a, const Claim& b) {
+    Claim* const first = unique_.get();
+    Claim* last = std::copy(claims_.begin(), claims_.end(), first);
+    std::sort(first, last, [](const Claim& a, const Claim& b) {
         return a.flag != b.flag ? a.flag < b.flag : a.access > b.access;
     });
-    unique_.erase(std::unique(unique_.begin(), unique_.end(),
-                              [](const Claim& a, const Claim& b) { return a.flag == b.flag; }),
-                  unique_.end());
-    claims_ = unique_;
+    last = std::unique(first, last, [](const Claim& a, const Claim& b) { return a.flag == b.flag; });
+    claims_ = std::span<const Claim>(first, last);
     status_ = take_each(claims_);
-}
-
-Borrows::~Borrows() {
-    if (status_ == MIRELO_OK)
-        for (const Claim& c : claims_) release(*c.flag, c.access);
 }
 
 int hold(BorrowFlag& flag, Access access) noexcept {

@@ -15,8 +15,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstddef>
+#include <memory>
 #include <span>
-#include <vector>
 
 namespace mirelo::capi {
 
@@ -30,22 +31,36 @@ struct Claim {
     Access access;
 };
 
+// Takes the borrow if the word admits it now, without waiting.
+bool try_take(BorrowFlag& flag, Access access) noexcept;
+void release(BorrowFlag& flag, Access access) noexcept;
+
 // The borrows of one call, taken all or none and released when it ends:
 // status() is MIRELO_OK, or the refusal of the first claim this thread itself
 // holds in conflict. While other threads hold a claimed record it waits,
 // holding none of the others meanwhile. A record claimed twice is taken once.
 class Borrows {
 public:
-    explicit Borrows(std::span<const Claim> claims) noexcept;
-    ~Borrows();
+    explicit Borrows(std::span<const Claim> claims) noexcept : claims_(claims) {
+        // Most calls find every record free: no waiting, no re-entry.
+        std::size_t taken = 0;
+        while (taken < claims.size() && try_take(*claims[taken].flag, claims[taken].access)) ++taken;
+        if (taken < claims.size()) take_rest(taken);
+    }
+    ~Borrows() {
+        if (status_ == 0)
+            for (const Claim& c : claims_) release(*c.flag, c.access);
+    }
     Borrows(const Borrows&) = delete;
     Borrows& operator=(const Borrows&) = delete;
     int status() const { return status_; }
 
 private:
+    void take_rest(std::size_t taken) noexcept;
+
     std::span<const Claim> claims_;
-    std::vector<Claim> unique_;
-    int status_;
+    std::unique_ptr<Claim[]> unique_;  // a batch naming one record twice, each record once
+    int status_ = 0;
 };
 
 // A borrow held while Python code runs; see the file comment.
@@ -55,5 +70,35 @@ void unhold(BorrowFlag& flag, Access access) noexcept;
 // How a thread that must wait gives up its interpreter lock meanwhile.
 using WaitHook = void (*)(void (*wait)(void*), void* context);
 void set_wait_hook(WaitHook hook) noexcept;
+
+// ---------------------------------------------------------------------------
+
+namespace borrow_word {
+constexpr std::uintptr_t EXCLUSIVE = ~std::uintptr_t{0};
+// Above every reader count, below EXCLUSIVE: a writer waits for the readers.
+constexpr std::uintptr_t PENDING = std::uintptr_t{1} << (sizeof(std::uintptr_t) * 8 - 2);
+}  // namespace borrow_word
+
+inline bool try_take(BorrowFlag& flag, Access access) noexcept {
+    using namespace borrow_word;
+    std::uintptr_t current = flag.load(std::memory_order_relaxed);
+    if (access == Access::exclusive) {
+        while (current == 0 || current == PENDING)
+            if (flag.compare_exchange_weak(current, EXCLUSIVE, std::memory_order_acquire, std::memory_order_relaxed))
+                return true;
+        return false;
+    }
+    while (current < PENDING - 1)
+        if (flag.compare_exchange_weak(current, current + 1, std::memory_order_acquire, std::memory_order_relaxed))
+            return true;
+    return false;
+}
+
+inline void release(BorrowFlag& flag, Access access) noexcept {
+    if (access == Access::exclusive)
+        flag.store(0, std::memory_order_release);
+    else
+        flag.fetch_sub(1, std::memory_order_release);
+}
 
 }  // namespace mirelo::capi

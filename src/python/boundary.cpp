@@ -61,11 +61,6 @@ void raise_argument_error(const mirelo_callable& row, int param, long item, PyOb
 // ---------------------------------------------------------------------------
 // Holds
 
-void Holds::add(PyObject* object, int cls, bool exclusive) {
-    held_[count_++] = {cls == MIRELO_BOARD_CLASS ? static_cast<void*>(board_of(object)) : generator_of(object), cls,
-                       exclusive};
-}
-
 void Holds::hold() {
     for (; taken_ < count_; ++taken_) {
         const Held& h = held_[taken_];
@@ -155,11 +150,26 @@ void bind(const mirelo_callable& row, PyObject* args, PyObject* kwargs, PyObject
 // ---------------------------------------------------------------------------
 // Results
 
+namespace {
+
+// Whether every byte is below 0x80, eight at a time.
+bool is_ascii(const char* text, std::size_t length) {
+    std::uint64_t high = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text + i, 8);
+        high |= word;
+    }
+    for (; i < length; ++i) high |= static_cast<unsigned char>(text[i]);
+    return (high & 0x8080808080808080ULL) == 0;
+}
+
+}  // namespace
+
 PyObject* new_str(const char* text, std::size_t length) {
-    bool ascii = true;
-    for (std::size_t i = 0; i < length; ++i) ascii &= static_cast<unsigned char>(text[i]) < 0x80;
     PyObject* str = nullptr;
-    if (ascii) {
+    if (is_ascii(text, length)) {
         str = PyUnicode_New(static_cast<Py_ssize_t>(length), 127);
         if (str != nullptr) std::memcpy(PyUnicode_DATA(str), text, length);
     } else {

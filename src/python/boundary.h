@@ -68,10 +68,15 @@ inline mirelo_generator* generator_of(PyObject* object) {
 // C function runs, and other threads wait.
 class Holds {
 public:
-    void add(PyObject* object, int cls, bool exclusive);
+    void add(PyObject* object, int cls, bool exclusive) {
+        held_[count_++] = {cls == MIRELO_BOARD_CLASS ? static_cast<void*>(board_of(object)) : generator_of(object),
+                           cls, exclusive};
+    }
     void hold();
     void unhold() noexcept;
-    ~Holds() { unhold(); }
+    ~Holds() {
+        if (taken_ != 0) unhold();
+    }
 
 private:
     struct Held {
@@ -79,7 +84,7 @@ private:
         int cls;
         bool exclusive;
     };
-    Held held_[MIRELO_MAX_PARAMS + 1] = {};
+    Held held_[MIRELO_MAX_PARAMS + 1];
     std::size_t count_ = 0;
     std::size_t taken_ = 0;
 };
@@ -98,6 +103,7 @@ PyObject* new_str(const char* text, std::size_t length);
 // immutable, interned str for it, made on first use.
 PyObject* move_text(std::uint16_t code);
 
+// The result of a call, by its kind.
 PyObject* result(int kind, const mirelo_out& out);
 
 // ---------------------------------------------------------------------------

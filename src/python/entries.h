@@ -249,7 +249,7 @@ template <std::size_t I, std::size_t P, typename Arg>
 void convert(Arg& argument, Holds& holds, PyObject* value) {
     constexpr mirelo_param param = row_of<I>.params[P];
     if (value == nullptr) {
-        if constexpr (param.kind == MIRELO_TEXT) argument.fallback(param.fallback);
+        if constexpr (param.kind == MIRELO_TEXT && param.fallback != nullptr) argument.fallback(param.fallback);
         return;
     }
     if (!argument.quick(value)) {
@@ -292,7 +292,7 @@ PyObject* invoke(PyObject* self, PyObject* const* bound) {
     Holds holds;
     if constexpr (row.receiver != MIRELO_NO_CLASS) {
         if (Py_TYPE(self) != class_type(row.receiver)) raise_argument_error(row, -1, -1, self);
-        holds.add(self, row.receiver, row.receiver_exclusive != 0);
+        if constexpr (row.count > 0) holds.add(self, row.receiver, row.receiver_exclusive != 0);
     }
     typename ArgumentsOf<I>::type arguments;
     convert_all<I>(arguments, holds, bound, std::make_index_sequence<row_of<I>.count>());
@@ -312,7 +312,10 @@ PyObject* invoke(PyObject* self, PyObject* const* bound) {
         return made(kind, object);
     } else {
         check(std::apply(function, std::tuple_cat(receiver_args<I>(self), args, std::tuple{&out})));
-        return result(kind, out);
+        if constexpr (kind == MIRELO_NOTHING)
+            Py_RETURN_NONE;
+        else
+            return result(kind, out);
     }
 }
 
