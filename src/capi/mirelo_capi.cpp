@@ -161,7 +161,7 @@ int mirelo_board_push(mirelo_board* board, const char* text, size_t length, int 
             move = *read;
         }
         if (auto made = board->value.push(move); !made) return value_error(messages::invalid_move(made.error()));
-        out->code = move.data;
+        if (out != nullptr) out->code = move.data;
         return int{MIRELO_OK};
     });
 }

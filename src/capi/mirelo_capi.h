@@ -144,7 +144,8 @@ typedef struct mirelo_param {
  * memory of the record's size for the record, or NULL to have the call
  * allocate it (reported in out->board or out->generator, freed with
  * mirelo_board_free or mirelo_generator_free). Every C function ends with
- * mirelo_out* out. */
+ * mirelo_out* out, which may be NULL where the result is nothing (a push
+ * then does not report the code of its move). */
 typedef struct mirelo_callable {
     const char* function;         /* the C function's name in this header */
     const char* owner;            /* the class, or NULL for a function */

@@ -227,7 +227,11 @@ def _planes(out):
 
 
 def _text_of(out):
-    return ffi.unpack(out.text, out.text_length).decode("utf-8", "replace")
+    data = ffi.unpack(out.text, out.text_length)
+    try:
+        return data.decode("utf-8")
+    except UnicodeDecodeError:
+        return data.decode("utf-8", "replace")
 
 
 # Move texts by 16-bit code, made on first use. Pushed texts that are written
@@ -359,9 +363,11 @@ def _conversion(kind, i, row, held, fallback):
             lines = ["if %s is _MISSING:" % p, "    d%d = %r" % (i, fallback.encode()), "el" + lines[0]] + lines[1:]
         if kind == lib.MIRELO_TEXT:
             return lines, ["d%d" % i, "len(d%d)" % i]
+        # A text met before goes as its code alone.
         lines = ["c%d = _codes.get(%s, -1) if type(%s) is str else -1" % (i, p, p),
-                 "if c%d >= 0:" % i, "    d%d = b''" % i, "else:"] + ["    " + line for line in lines]
-        return lines, ["d%d" % i, "len(d%d)" % i, "c%d" % i]
+                 "if c%d >= 0:" % i, "    d%d, n%d = ffi.NULL, 0" % (i, i), "else:"] + \
+            ["    " + line for line in lines] + ["    n%d = len(d%d)" % (i, i)]
+        return lines, ["d%d" % i, "n%d" % i, "c%d" % i]
     if kind in _OBJECT_KINDS:
         cls = _CLASS_NAMES[_OBJECT_KINDS[kind]]
         return ["if type(%s) is not %s:" % (p, cls), "    _slow_object%s" % slow], ["%s._h" % p]
@@ -423,6 +429,14 @@ def _source(index, row):
             learn = i
     if row.result in _PLACED:
         c_args.append("ffi.NULL")
+    if row.result == lib.MIRELO_NOTHING:
+        # Nothing to read back: no record, unless a new move text's code is
+        # to be learnt.
+        direct = ["status = lib.%s(%s)" % (_string(row.function), ", ".join(c_args + ["ffi.NULL"])),
+                  "if status:", "    check(status)", "return None"]
+        if learn is None:
+            return "\n".join([head] + ["    " + line for line in body + direct]) + "\n"
+        body += ["if c%d >= 0:" % learn] + ["    " + line for line in direct]
     body += ["out = take_out()",
              "status = lib.%s(%s)" % (_string(row.function), ", ".join(c_args + ["out"])),
              "if status:",
@@ -482,8 +496,9 @@ def _refuse_subclass(cls, **kwargs):
 
 
 def _make_everything():
-    namespace = {name: value for name, value in globals().items() if name.startswith("_") or name in (
-        "ffi", "lib", "take_out", "give_out")}
+    # The code runs in this module's namespace: PyPy's JIT treats the globals
+    # of a module (not those of a plain dict) as constants it can follow.
+    namespace = globals()
     count = ffi.new("size_t *")
     rows = lib.mirelo_callables(count)
     members = {"Board": {}, "MoveGenerator": {}}
@@ -506,7 +521,6 @@ def _make_everything():
         attributes.update({"__slots__": ("_h",), "__module__": "mirelo_chess", "__doc__": "",
                            "__init_subclass__": classmethod(_refuse_subclass)})
         classes[name] = _Class(name, (), attributes)
-    namespace.update(classes)
     return classes, functions, signatures
 
 
