@@ -30,6 +30,7 @@ from __future__ import annotations
 import math
 from collections.abc import Iterable, Iterator
 from numbers import Real
+
 from mirelo_chess import Board
 from mirelo_chess.game import is_check
 
@@ -43,7 +44,7 @@ _LIGHT = "#e9ecdf"
 _DARK = "#8ca68f"
 _FRAME_COLOUR = "#3d4a43"
 _COORDINATE_COLOUR = "#e9ecdf"
-_LASTMOVE_COLOUR = "#f4d03f"
+_LASTMOVE_PAINT = 'fill="#f4d03f" fill-opacity="0.55"'
 _ARROW_COLOUR = "#d9611e"
 
 # Arrows, in units: the shaft's width, the head's width and length.
@@ -51,6 +52,7 @@ _SHAFT_WIDTH = 9.0
 _HEAD_WIDTH = 25.0
 _HEAD_LENGTH = 20.0
 _RING_RADIUS = 19.5
+_ARROW_PATH = "M" + "L".join(["%.1f %.1f"] * 7) + "Z"  # tail, neck, wing, tip, wing, neck, tail
 
 _SQUARE_NAMES = [file + rank for rank in "12345678" for file in "abcdefgh"]
 _SQUARE_INDEX = {name: index for index, name in enumerate(_SQUARE_NAMES)}
@@ -99,11 +101,6 @@ _CHECK_GRADIENT = ('<radialGradient id="mirelo-check"><stop offset="0" stop-colo
                    '<stop offset="1" stop-color="#a00000" stop-opacity="0"/></radialGradient>')
 
 
-def _number(value: float) -> str:
-    """A coordinate as short as it can be written, to a tenth of a unit."""
-    return f"{round(value, 1):g}"
-
-
 def _corner(square: int, flipped: bool) -> tuple[int, int]:
     """The top left corner of a square on the drawn board."""
     file, rank = square % 8, square // 8
@@ -112,9 +109,13 @@ def _corner(square: int, flipped: bool) -> tuple[int, int]:
     return file * _SQUARE, (7 - rank) * _SQUARE
 
 
+def _piece_name(letter: str) -> tuple[str, str]:
+    """The colour and kind of a FEN piece letter."""
+    return "white" if letter.isupper() else "black", _KINDS[letter.lower()]
+
+
 def _piece_definition(letter: str) -> str:
-    colour = "white" if letter.isupper() else "black"
-    kind = _KINDS[letter.lower()]
+    colour, kind = _piece_name(letter)
     fill, outline, detail = _PIECE_COLOURS[colour]
     return (f'<g id="mirelo-{colour}-{kind}" fill="{fill}" stroke="{outline}" color="{detail}" '
             f'stroke-width="1.5" stroke-linejoin="round" stroke-linecap="round">{_BASE}{_SHAPES[kind]}</g>')
@@ -125,8 +126,7 @@ def _piece_uses(flipped: bool) -> dict[str, list[str]]:
     drawing a position is then a walk along its FEN placement."""
     table = {}
     for letter in _PIECE_LETTERS:
-        colour = "white" if letter.isupper() else "black"
-        kind = _KINDS[letter.lower()]
+        colour, kind = _piece_name(letter)
         row = []
         for square, name in enumerate(_SQUARE_NAMES):
             x, y = _corner(square, flipped)
@@ -150,8 +150,8 @@ def _coordinates(flipped: bool) -> str:
 def _dark_squares() -> str:
     # The dark squares sit where they did after a half turn, so one path
     # serves both orientations.
-    steps = "".join(f"M{_corner(square, False)[0]} {_corner(square, False)[1]}h45v45h-45z"
-                    for square in range(64) if (square // 8 + square) % 2 == 0)
+    corners = [_corner(square, False) for square in range(64) if (square // 8 + square) % 2 == 0]
+    steps = "".join(f"M{x} {y}h{_SQUARE}v{_SQUARE}h-{_SQUARE}z" for x, y in corners)
     return f'<path class="dark" fill="{_DARK}" d="{steps}"/>'
 
 
@@ -245,37 +245,29 @@ def _placement_squares(placement: str) -> Iterator[tuple[int, str]]:
             square += int(letter)
 
 
-def _tint(square: int, flipped: bool) -> str:
+def _square_mark(kind: str, square: int, flipped: bool, paint: str) -> str:
     x, y = _corner(square, flipped)
-    return (f'<rect class="lastmove" data-square="{_SQUARE_NAMES[square]}" x="{x}" y="{y}" '
-            f'width="{_SQUARE}" height="{_SQUARE}" fill="{_LASTMOVE_COLOUR}" fill-opacity="0.55"/>')
-
-
-def _check_marker(square: int, flipped: bool) -> str:
-    x, y = _corner(square, flipped)
-    return (f'<rect class="check" data-square="{_SQUARE_NAMES[square]}" x="{x}" y="{y}" '
-            f'width="{_SQUARE}" height="{_SQUARE}" fill="url(#mirelo-check)"/>')
+    return (f'<rect class="{kind}" data-square="{_SQUARE_NAMES[square]}" x="{x}" y="{y}" '
+            f'width="{_SQUARE}" height="{_SQUARE}" {paint}/>')
 
 
 def _arrow(origin: int, target: int, flipped: bool) -> str:
     names = f'data-from="{_SQUARE_NAMES[origin]}" data-to="{_SQUARE_NAMES[target]}"'
-    half = _SQUARE / 2
-    x0, y0 = (v + half for v in _corner(origin, flipped))
-    x1, y1 = (v + half for v in _corner(target, flipped))
+    x0, y0 = _corner(origin, flipped)
+    x1, y1 = _corner(target, flipped)
     if origin == target:
-        return (f'<circle class="arrow" {names} cx="{_number(x0)}" cy="{_number(y0)}" r="{_RING_RADIUS}" '
+        return (f'<circle class="arrow" {names} cx="{x0 + _SQUARE / 2}" cy="{y0 + _SQUARE / 2}" r="{_RING_RADIUS}" '
                 f'fill="none" stroke="{_ARROW_COLOUR}" stroke-width="{_SHAFT_WIDTH / 2}" stroke-opacity="0.8"/>')
     length = math.hypot(x1 - x0, y1 - y0)
     ux, uy = (x1 - x0) / length, (y1 - y0) / length  # along the arrow
-    nx, ny = -uy, ux  # across it
+    cx, cy = x0 + _SQUARE / 2, y0 + _SQUARE / 2  # the tail, at the centre of the first square
     neck = length - _HEAD_LENGTH
-    corners = []
-    for along, across in ((0, _SHAFT_WIDTH), (neck, _SHAFT_WIDTH), (neck, _HEAD_WIDTH), (length, 0),
-                          (neck, -_HEAD_WIDTH), (neck, -_SHAFT_WIDTH), (0, -_SHAFT_WIDTH)):
-        x = x0 + ux * along + nx * across / 2
-        y = y0 + uy * along + ny * across / 2
-        corners.append(f"{_number(x)} {_number(y)}")
-    return f'<path class="arrow" {names} d="M{"L".join(corners)}Z" fill="{_ARROW_COLOUR}" fill-opacity="0.8"/>'
+    corners: list[float] = []
+    for along, across in ((0, _SHAFT_WIDTH / 2), (neck, _SHAFT_WIDTH / 2), (neck, _HEAD_WIDTH / 2), (length, 0),
+                          (neck, -_HEAD_WIDTH / 2), (neck, -_SHAFT_WIDTH / 2), (0, -_SHAFT_WIDTH / 2)):
+        corners += (cx + ux * along - uy * across, cy + uy * along + ux * across)
+    return (f'<path class="arrow" {names} d="{_ARROW_PATH % tuple(corners)}" '
+            f'fill="{_ARROW_COLOUR}" fill-opacity="0.8"/>')
 
 
 def board(
@@ -335,9 +327,9 @@ def board(
     else:
         parts.append("<g>")
     parts.append(_SQUARES)
-    parts += [_tint(square, flipped) for square in dict.fromkeys(tinted)]
+    parts += [_square_mark("lastmove", square, flipped, _LASTMOVE_PAINT) for square in dict.fromkeys(tinted)]
     if marked is not None:
-        parts.append(_check_marker(marked, flipped))
+        parts.append(_square_mark("check", marked, flipped, 'fill="url(#mirelo-check)"'))
     parts += pieces
     parts += [_arrow(origin, target, flipped) for origin, target in drawn]
     parts.append("</g></svg>\n")

@@ -4,6 +4,7 @@ check and arrows exactly where asked, bad input that names the argument and
 changes nothing, and the command line writing the function's document."""
 
 import math
+import pathlib
 import random
 import re
 import subprocess
@@ -20,6 +21,7 @@ from support import KIWIPETE, START
 NS = "{http://www.w3.org/2000/svg}"
 KINDS = ["pawn", "knight", "bishop", "rook", "queen", "king"]
 SQUARE = 45
+DOCS = pathlib.Path(__file__).resolve().parent.parent / "docs"
 IN_CHECK = "rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq -"  # white is mated
 
 
@@ -229,6 +231,11 @@ def test_command_line_writes_the_document(tmp_path, args, fen, kwargs):
     done = run(tmp_path, *args)
     assert done.returncode == 0 and done.stderr == ""
     assert done.stdout == svg.board(fen, **kwargs)
+
+
+@pytest.mark.parametrize("name, args", [("start.svg", ()), ("kiwipete.svg", ("--arrow", "e2a6", KIWIPETE))])
+def test_readme_pictures_are_what_the_command_writes(tmp_path, name, args):
+    assert run(tmp_path, *args).stdout == (DOCS / name).read_text()
 
 
 @pytest.mark.parametrize("args, message", [
