@@ -61,6 +61,7 @@ TARGETS = tuple((prefix, "faster", goal) for prefix, goal in _FASTER.items()) + 
     ("is_check(board)", "floor", 2),
     ("zobrist_key(board)", "floor", 2),
     ("outcome(generator, board)", "floor", 2),
+    ("svg.board(board)", "info", 1e-4),  # a picture is string formatting: well under a millisecond
     ("python -m mirelo_chess perft", "floor", 1.3),  # the command line's time over the native perft's
     ("native perft ", "faster", 0.5),  # native perft speed as a fraction of Stockfish's
 )

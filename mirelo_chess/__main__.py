@@ -1,6 +1,7 @@
 """Command line of mirelo_chess.
 
     python -m mirelo_chess perft [--depth N] [--divide] [FEN]
+    python -m mirelo_chess svg [--lastmove MOVE] [--arrow MOVE]... [--flip] [FEN] > board.svg
     python -m mirelo_chess bench [ARGS]
 
 ``perft`` counts the legal move paths of the given depth from a position
@@ -9,6 +10,9 @@
 be shown and an interrupt is answered between root moves. It prints the node
 count, the time taken and the nodes per second; ``--divide`` first lists the
 count below each root move, as ``mirelo_chess.game.divide`` gives them.
+
+``svg`` writes the position (the start position by default) as an SVG
+picture on standard output, the document ``mirelo_chess.svg.board`` makes.
 
 ``bench`` runs the library's benchmark (``mirelo_chess._bench``) with the
 remaining arguments.
@@ -35,7 +39,7 @@ import time
 from collections.abc import Iterator, Sequence
 from typing import NoReturn, TextIO
 
-from mirelo_chess import Board, MoveGenerator
+from mirelo_chess import Board, MoveGenerator, svg
 from mirelo_chess.game import perft
 
 # A board without moves: counting on it costs nothing, but the library still
@@ -71,6 +75,17 @@ def _depth(text: str) -> int:
     return value
 
 
+def _size(text: str) -> float:
+    try:
+        return int(text, 10)
+    except ValueError:
+        pass
+    try:
+        return float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"invalid size {text!r}: expected a number") from None
+
+
 def _version() -> str:
     try:
         return importlib.metadata.version("mirelo-chess")
@@ -81,7 +96,7 @@ def _version() -> str:
 def build_parser() -> _Parser:
     parser = _Parser(
         prog=PROG,
-        description="Command line of mirelo_chess: move-path counting and benchmarks.",
+        description="Command line of mirelo_chess: move-path counting, pictures and benchmarks.",
     )
     parser.add_argument("--version", action="version", version=f"mirelo-chess {_version()}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=_Parser)
@@ -108,11 +123,27 @@ def build_parser() -> _Parser:
              "(default: when standard error is a terminal, unless the --divide "
              "rows go to the terminal too)",
     )
-    perft.add_argument(
-        "fen", nargs="*", metavar="FEN",
-        help="the position; its fields may be given as one argument or several "
-             "(default: the start position)",
+    picture = commands.add_parser(
+        "svg",
+        help="write the position as an SVG picture on standard output",
+        description="Write the position as an SVG picture on standard output.",
     )
+    picture.add_argument("--lastmove", metavar="MOVE", help="tint the two squares of this move (e2e4)")
+    picture.add_argument("--arrow", action="append", default=[], metavar="MOVE",
+                         help="draw an arrow for this move; may be repeated")
+    picture.add_argument("--check", metavar="SQUARE",
+                         help="mark the king on this square (default: the side to move's, when in check)")
+    picture.add_argument("--flip", action="store_true", help="draw the board from black's side")
+    picture.add_argument("--size", type=_size, default=360, metavar="PIXELS",
+                         help="width and height of the picture (default 360)")
+    picture.add_argument("--no-coordinates", dest="coordinates", action="store_false",
+                         help="leave out the file letters and rank numbers")
+    for command in (perft, picture):
+        command.add_argument(
+            "fen", nargs="*", metavar="FEN",
+            help="the position; its fields may be given as one argument or several "
+                 "(default: the start position)",
+        )
     commands.add_parser(
         "bench", add_help=False,
         help="time the library against python-chess and native floors "
@@ -148,7 +179,7 @@ def _is_internal_failure(error: BaseException) -> bool:
     return type(error).__name__ == "PanicException"
 
 
-def read_position(fen: str) -> Board:
+def read_position(fen: str, command: str) -> Board:
     """The board of `fen`, or UsageError with the library's reason."""
     try:
         with _native_diagnostics_held():
@@ -159,7 +190,7 @@ def read_position(fen: str) -> Board:
         if not _is_internal_failure(error):
             raise
         reason = str(error) or type(error).__name__
-    raise UsageError(f"{PROG} perft: invalid FEN {fen!r}: {reason}")
+    raise UsageError(f"{PROG} {command}: invalid FEN {fen!r}: {reason}")
 
 
 class _Progress:
@@ -190,7 +221,7 @@ class _Progress:
 
 
 def run_perft(fen: str, depth: int, divide: bool, progress: bool | None) -> int:
-    board = read_position(fen)
+    board = read_position(fen, "perft")
     generator = MoveGenerator()
     try:
         perft(generator, Board(EMPTY_FEN), depth)
@@ -228,6 +259,18 @@ def run_perft(fen: str, depth: int, divide: bool, progress: bool | None) -> int:
     return 0
 
 
+def run_svg(fen: str, args: argparse.Namespace) -> int:
+    board = read_position(fen, "svg")
+    try:
+        picture = svg.board(board, size=args.size, orientation="black" if args.flip else "white",
+                            lastmove=args.lastmove, check=args.check, arrows=args.arrow,
+                            coordinates=args.coordinates)
+    except ValueError as error:
+        raise UsageError(f"{PROG} svg: {error}") from None
+    sys.stdout.write(picture)
+    return 0
+
+
 def run_bench(argv: Sequence[str]) -> int:
     try:
         bench = importlib.import_module("mirelo_chess._bench")
@@ -247,8 +290,10 @@ def _run(args_list: list[str]) -> int:
         return run_bench(args_list[1:])
     args = build_parser().parse_args(args_list)
     if args.command is None:
-        raise UsageError(f"{PROG}: choose a command: perft or bench (see --help)")
+        raise UsageError(f"{PROG}: choose a command: perft, svg or bench (see --help)")
     fen = " ".join(args.fen) if args.fen else Board().fen()
+    if args.command == "svg":
+        return run_svg(fen, args)
     return run_perft(fen, args.depth, args.divide, args.progress)
 
 

@@ -41,7 +41,8 @@ PY_PERFT_NODES = 1_000_000
 PUSH_MOVE = "e2e4"
 HISTORY = ("e2e4", "e7e5", "g1f3", "b8c6", "f1b5", "a7a6")
 
-GROUPS = ("construct", "fen", "push", "generate", "perft", "bitboard", "copy", "movegen", "game", "arrays", "memory")
+GROUPS = ("construct", "fen", "push", "generate", "perft", "bitboard", "copy", "movegen", "game", "arrays", "svg",
+          "memory")
 
 PYPY = platform.python_implementation() == "PyPy"
 
@@ -620,7 +621,20 @@ def run(floor=None, quick=False, only=None, chess_module=None, use_chess=True, l
     if "arrays" in groups:
         rows += _array_rows(mc, chess, timer, say)
 
-    # 10. resident memory per board
+    # 10. a picture with everything the drawing can add
+    if "svg" in groups:
+        say("svg: svg.board(board) with last move, check and arrows")
+        svg = importlib.import_module("mirelo_chess.svg")
+        b = Board(fens[1])
+        ns = {"svg": svg, "b": b, "m": "e2a6", "c": "e1", "a": ("e5f7", "d5e6")}
+        picture = svg.board(b, lastmove="e2a6", check="e1", arrows=("e5f7", "d5e6"))
+        error = None
+        if picture.count('class="piece ') != sum(map(sum, b.bitboard())) or picture.count('class="arrow"') != 2:
+            error = "the picture does not show every piece and arrow"
+        t = timer.per_call("d(b, lastmove=m, check=c, arrows=a)", "d = svg.board", ns, unroll=2)
+        rows.append(Row("svg.board(board)", t, note="kiwipete, last move, check, two arrows", error=error))
+
+    # 11. resident memory per board
     if "memory" in groups:
         n = MEMORY_BOARDS // 10 if quick else MEMORY_BOARDS
         say(f"memory: {n} boards")

@@ -18,7 +18,7 @@ import numpy as np
 import numpy.typing as npt
 
 import mirelo_chess
-from mirelo_chess import Board, MoveGenerator, arrays, game
+from mirelo_chess import Board, MoveGenerator, arrays, game, svg
 from mirelo_chess._perft import POSITIONS, perft
 
 if sys.version_info >= (3, 11):
@@ -95,6 +95,12 @@ def main() -> None:
     masks = assert_type(arrays.legal_mask_batch(generator, [board]), npt.NDArray[np.bool_])
     assert masks.shape == (1, assert_type(arrays.MOVE_INDEX_SIZE, int))
 
+    picture = assert_type(svg.board(board, size=240.5, orientation=board.turn(), lastmove="e2e4",
+                                    check="e1", arrows=("g1f3",), coordinates=False), svg.SVG)
+    assert assert_type(picture._repr_svg_(), str) == picture
+    text: str = svg.board(KIWIPETE, arrows=iter(["e5f7"]))
+    assert text.startswith("<svg ")
+
     try:
         Board("8/8/8/8/8/8/8/8 x - -")
     except ValueError as error:
@@ -131,6 +137,11 @@ def misuses(board: Board, generator: MoveGenerator) -> None:
     arrays.planes_batch(board)  # type: ignore[arg-type]
     arrays.legal_mask(board, generator)  # type: ignore[arg-type]
     del wrong, flat, texts
+    svg.board(board, 360)  # type: ignore[call-arg]
+    svg.board(board, orientation="up")  # type: ignore[arg-type]
+    svg.board(board, arrows=[("e2", "e4")])  # type: ignore[list-item]
+    svg.board(board, size="360")  # type: ignore[arg-type]
+    svg.board(42)  # type: ignore[arg-type]
 
     class Derived(Board):  # type: ignore[misc]
         pass
