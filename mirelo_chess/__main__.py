@@ -40,6 +40,7 @@ from collections.abc import Iterator, Sequence
 from typing import NoReturn, TextIO
 
 from mirelo_chess import Board, MoveGenerator, svg
+from mirelo_chess.errors import PanicException
 from mirelo_chess.game import perft
 
 # A board without moves: counting on it costs nothing, but the library still
@@ -175,10 +176,6 @@ def _native_diagnostics_held() -> Iterator[None]:
         os.close(saved)
 
 
-def _is_internal_failure(error: BaseException) -> bool:
-    return type(error).__name__ == "PanicException"
-
-
 def read_position(fen: str, command: str) -> Board:
     """The board of `fen`, or UsageError with the library's reason."""
     try:
@@ -186,9 +183,7 @@ def read_position(fen: str, command: str) -> Board:
             return Board(fen)
     except ValueError as error:
         reason = str(error).removeprefix("Invalid fen: ")
-    except BaseException as error:
-        if not _is_internal_failure(error):
-            raise
+    except PanicException as error:
         reason = str(error) or type(error).__name__
     raise UsageError(f"{PROG} {command}: invalid FEN {fen!r}: {reason}")
 
@@ -320,9 +315,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     except KeyboardInterrupt:
         sys.stderr.write(f"{PROG}: interrupted\n")
         return 130
-    except BaseException as error:
-        if not _is_internal_failure(error):
-            raise
+    except PanicException as error:
         sys.stderr.write(f"{PROG}: internal failure of the library: {error}\n")
         return EXIT_FAILURE
 

@@ -32,6 +32,7 @@ from collections.abc import Iterable, Iterator
 from numbers import Real
 
 from mirelo_chess import Board
+from mirelo_chess.errors import PanicException
 from mirelo_chess.game import is_check
 
 __all__ = ["SVG", "board"]
@@ -177,7 +178,7 @@ def _position(board: object) -> Board:
     if isinstance(board, str):
         try:
             return Board(board)
-        except ValueError as error:
+        except (ValueError, PanicException) as error:
             raise ValueError(f"board: {board!r} is not a FEN text ({error})") from None
     raise TypeError(f"board: expected a Board or a FEN text, not {type(board).__name__}")
 

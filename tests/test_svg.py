@@ -178,6 +178,7 @@ def test_document_type_and_board_or_fen():
 @pytest.mark.parametrize("kwargs, error, message", [
     ({"board": 42}, TypeError, "board: expected a Board or a FEN text, not int"),
     ({"board": "8/8/8/8/8/8/8/8 x - -"}, ValueError, "board: '8/8/8/8/8/8/8/8 x - -' is not a FEN text"),
+    ({"board": "xyz"}, ValueError, "board: 'xyz' is not a FEN text"),
     ({"size": 0}, ValueError, "size: 0 is not a positive number"),
     ({"size": float("nan")}, ValueError, "size: nan is not a positive number"),
     ({"size": float("inf")}, ValueError, "size: inf is not a positive number"),
