@@ -12,23 +12,22 @@ using namespace mirelo::capi;
 
 namespace {
 
+const char* class_name(int cls) { return mirelo_class_info_of(cls)->name; }
+
 // "Board.push()", "is_check()": a callable's name in messages.
 std::string name_in_messages(const mirelo_callable& c) {
-    std::string name = c.owner != nullptr ? std::string(c.owner) + "." : std::string();
+    std::string name = c.entry != MIRELO_FUNCTION ? std::string(class_name(c.owner)) + "." : std::string();
     return name + c.name + "()";
 }
 
-const char* class_name(int cls) { return cls == MIRELO_BOARD_CLASS ? "Board" : "MoveGenerator"; }
-
-// The Python type an argument of the kind converts to, as messages call it.
-const char* target_name(int kind) {
-    switch (kind) {
+// The Python type an argument converts to, as messages call it.
+const char* target_name(const mirelo_param& p) {
+    switch (p.kind) {
         case MIRELO_TEXT:
         case MIRELO_MOVE:
         case MIRELO_TEXTS: return "PyString";
-        case MIRELO_BOARD:
-        case MIRELO_BOARDS: return "Board";
-        case MIRELO_GENERATOR: return "MoveGenerator";
+        case MIRELO_OBJECT:
+        case MIRELO_OBJECTS: return class_name(p.cls);
         default: return "PyInt";
     }
 }
@@ -95,12 +94,12 @@ int mirelo_argument_error(const mirelo_callable* callable, int param, long item,
         const std::string_view type = type_name != nullptr ? std::string_view(type_name, length)
                                                            : std::string_view("<failed to extract type name>");
         if (param < 0)
-            return set_error(MIRELO_TYPE_ERROR, messages::not_convertible("", type, class_name(callable->receiver)));
+            return set_error(MIRELO_TYPE_ERROR, messages::not_convertible("", type, class_name(callable->owner)));
         const mirelo_param& p = callable->params[param];
-        const bool list = p.kind == MIRELO_BOARDS || p.kind == MIRELO_TEXTS;
+        const bool list = p.kind == MIRELO_OBJECTS || p.kind == MIRELO_TEXTS;
         if (list && item < 0) return set_error(MIRELO_TYPE_ERROR, messages::not_a_list(p.name));
         const std::string name = item < 0 ? std::string(p.name) : std::string(p.name) + "[" + std::to_string(item) + "]";
-        return set_error(MIRELO_TYPE_ERROR, messages::not_convertible(name, type, target_name(p.kind)));
+        return set_error(MIRELO_TYPE_ERROR, messages::not_convertible(name, type, target_name(p)));
     });
 }
 

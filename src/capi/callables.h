@@ -22,8 +22,17 @@ struct Declared {
     mirelo_callable row;
 };
 
-constexpr mirelo_param param(const char* name, mirelo_kind kind) { return {name, kind, 0, nullptr}; }
-constexpr mirelo_param changed(const char* name, mirelo_kind kind) { return {name, kind, 1, nullptr}; }
+constexpr mirelo_param param(const char* name, mirelo_kind kind) { return {name, kind, MIRELO_NO_CLASS, 0, nullptr}; }
+
+// An instance of a class (or, as OBJECTS, a list of them) that the call reads.
+constexpr mirelo_param read(const char* name, mirelo_class cls, mirelo_kind kind = MIRELO_OBJECT) {
+    return {name, kind, cls, 0, nullptr};
+}
+
+// The same, changed by the call (it may play moves on a board and take them back).
+constexpr mirelo_param changed(const char* name, mirelo_class cls, mirelo_kind kind = MIRELO_OBJECT) {
+    return {name, kind, cls, 1, nullptr};
+}
 
 // The count of the parameters of a row, and how many lead without fallback.
 template <std::size_t N>
@@ -33,61 +42,60 @@ constexpr std::size_t required_of(const std::array<mirelo_param, N>& params) {
     return required;
 }
 
+// What a call does with its receiver or makes.
+enum class Self : bool { read, changed };
+
 template <auto Function, std::size_t N>
-constexpr Declared<Function> declare(const char* function, const char* owner, const char* name, mirelo_entry entry,
-                                     mirelo_class receiver, bool receiver_exclusive,
-                                     const std::array<mirelo_param, N>& params, mirelo_result result,
-                                     const char* doc) {
+constexpr Declared<Function> declare(const char* function, const char* name, mirelo_entry entry, mirelo_class owner,
+                                     Self self, const std::array<mirelo_param, N>& params, mirelo_result result,
+                                     mirelo_class result_class, const char* doc) {
     static_assert(N <= MIRELO_MAX_PARAMS);
-    mirelo_callable row{function, owner, name, entry, receiver, receiver_exclusive, result, N, required_of(params),
-                        {}, doc};
+    mirelo_callable row{function, name,  entry, owner, self == Self::changed, result, result_class,
+                        N,        required_of(params), {}, doc};
     for (std::size_t i = 0; i < N; ++i) row.params[i] = params[i];
     return {row};
 }
 
-// DECLARE(C function, owner, Python name, entry, receiver, receiver changed?,
-//         {parameters}, result, documentation)
-#define MIRELO_DECLARE(function, owner, name, entry, receiver, exclusive, params, result, doc) \
-    declare<&function>(#function, owner, name, entry, receiver, exclusive, params, result, doc)
+// DECLARE(C function, Python name, entry, class, receiver read or changed,
+//         parameters, result, class of a new object, documentation)
+#define MIRELO_DECLARE(function, ...) declare<&function>(#function, __VA_ARGS__)
 #define MIRELO_PARAMS(...) std::to_array<mirelo_param>({__VA_ARGS__})
 
 inline constexpr std::array<mirelo_param, 0> NO_PARAMS{};
 
+constexpr auto BOARD = MIRELO_BOARD_CLASS;
+constexpr auto GENERATOR = MIRELO_GENERATOR_CLASS;
+constexpr auto NONE = MIRELO_NO_CLASS;
 
 inline constexpr auto CALLABLES = std::tuple{
     // ---- Board
-    MIRELO_DECLARE(mirelo_board_new, "Board", "__new__", MIRELO_CONSTRUCTOR, MIRELO_NO_CLASS, false,
-                   MIRELO_PARAMS(mirelo_param{"fen", MIRELO_TEXT, 0, DEFAULT_FEN.data()}), MIRELO_NEW_BOARD, ""),
-    MIRELO_DECLARE(mirelo_planes_from_fen, "Board", "bitboard_from_fen", MIRELO_STATIC_METHOD, MIRELO_NO_CLASS,
-                   false, MIRELO_PARAMS(param("fen", MIRELO_TEXT)), MIRELO_PLANE_LISTS, ""),
-    MIRELO_DECLARE(mirelo_board_fen, "Board", "fen", MIRELO_METHOD, MIRELO_BOARD_CLASS, false, NO_PARAMS,
-                   MIRELO_STRING, ""),
-    MIRELO_DECLARE(mirelo_board_push, "Board", "push", MIRELO_METHOD, MIRELO_BOARD_CLASS, true,
-                   MIRELO_PARAMS(param("chess_move", MIRELO_MOVE)), MIRELO_NOTHING, ""),
-    MIRELO_DECLARE(mirelo_board_pop, "Board", "pop", MIRELO_METHOD, MIRELO_BOARD_CLASS, true, NO_PARAMS,
-                   MIRELO_NOTHING, ""),
-    MIRELO_DECLARE(mirelo_board_planes, "Board", "bitboard", MIRELO_METHOD, MIRELO_BOARD_CLASS, false, NO_PARAMS,
-                   MIRELO_PLANE_LISTS, ""),
-    MIRELO_DECLARE(mirelo_board_turn, "Board", "turn", MIRELO_METHOD, MIRELO_BOARD_CLASS, false, NO_PARAMS,
-                   MIRELO_SIDE_NAME, ""),
-    MIRELO_DECLARE(mirelo_board_reflect, "Board", "reflect", MIRELO_METHOD, MIRELO_BOARD_CLASS, true, NO_PARAMS,
-                   MIRELO_NOTHING, ""),
-    MIRELO_DECLARE(mirelo_board_copy, "Board", "copy", MIRELO_METHOD, MIRELO_BOARD_CLASS, false, NO_PARAMS,
-                   MIRELO_NEW_BOARD, ""),
+    MIRELO_DECLARE(mirelo_board_new, "__new__", MIRELO_CONSTRUCTOR, BOARD, Self::read,
+                   MIRELO_PARAMS(mirelo_param{"fen", MIRELO_TEXT, NONE, 0, DEFAULT_FEN.data()}), MIRELO_NEW_OBJECT,
+                   BOARD, ""),
+    MIRELO_DECLARE(mirelo_planes_from_fen, "bitboard_from_fen", MIRELO_STATIC_METHOD, BOARD, Self::read,
+                   MIRELO_PARAMS(param("fen", MIRELO_TEXT)), MIRELO_PLANE_LISTS, NONE, ""),
+    MIRELO_DECLARE(mirelo_board_fen, "fen", MIRELO_METHOD, BOARD, Self::read, NO_PARAMS, MIRELO_STRING, NONE, ""),
+    MIRELO_DECLARE(mirelo_board_push, "push", MIRELO_METHOD, BOARD, Self::changed,
+                   MIRELO_PARAMS(param("chess_move", MIRELO_MOVE)), MIRELO_NOTHING, NONE, ""),
+    MIRELO_DECLARE(mirelo_board_pop, "pop", MIRELO_METHOD, BOARD, Self::changed, NO_PARAMS, MIRELO_NOTHING, NONE, ""),
+    MIRELO_DECLARE(mirelo_board_planes, "bitboard", MIRELO_METHOD, BOARD, Self::read, NO_PARAMS, MIRELO_PLANE_LISTS, NONE, ""),
+    MIRELO_DECLARE(mirelo_board_turn, "turn", MIRELO_METHOD, BOARD, Self::read, NO_PARAMS, MIRELO_SIDE_NAME, NONE, ""),
+    MIRELO_DECLARE(mirelo_board_reflect, "reflect", MIRELO_METHOD, BOARD, Self::changed, NO_PARAMS, MIRELO_NOTHING, NONE, ""),
+    MIRELO_DECLARE(mirelo_board_copy, "copy", MIRELO_METHOD, BOARD, Self::read, NO_PARAMS, MIRELO_NEW_OBJECT, BOARD, ""),
 
     // ---- MoveGenerator
-    MIRELO_DECLARE(mirelo_generator_new, "MoveGenerator", "__new__", MIRELO_CONSTRUCTOR, MIRELO_NO_CLASS, false,
-                   NO_PARAMS, MIRELO_NEW_GENERATOR, ""),
-    MIRELO_DECLARE(mirelo_generator_moves, "MoveGenerator", "__call__", MIRELO_CALL, MIRELO_GENERATOR_CLASS, false,
-                   MIRELO_PARAMS(changed("board", MIRELO_BOARD)), MIRELO_MOVE_TEXTS, ""),
+    MIRELO_DECLARE(mirelo_generator_new, "__new__", MIRELO_CONSTRUCTOR, GENERATOR, Self::read, NO_PARAMS,
+                   MIRELO_NEW_OBJECT, GENERATOR, ""),
+    MIRELO_DECLARE(mirelo_generator_moves, "__call__", MIRELO_CALL, GENERATOR, Self::read,
+                   MIRELO_PARAMS(changed("board", BOARD)), MIRELO_MOVE_TEXTS, NONE, ""),
 
     // ---- mirelo_chess.game
-    MIRELO_DECLARE(mirelo_game_is_check, nullptr, "is_check", MIRELO_FUNCTION, MIRELO_NO_CLASS, false,
-                   MIRELO_PARAMS(param("board", MIRELO_BOARD)), MIRELO_YES_NO,
+    MIRELO_DECLARE(mirelo_game_is_check, "is_check", MIRELO_FUNCTION, NONE, Self::read,
+                   MIRELO_PARAMS(read("board", BOARD)), MIRELO_YES_NO, NONE,
                    "Whether the king of the side to move is attacked (False when that\n"
                    "side has no king)."),
-    MIRELO_DECLARE(mirelo_game_repetitions, nullptr, "repetitions", MIRELO_FUNCTION, MIRELO_NO_CLASS, false,
-                   MIRELO_PARAMS(param("board", MIRELO_BOARD)), MIRELO_COUNT,
+    MIRELO_DECLARE(mirelo_game_repetitions, "repetitions", MIRELO_FUNCTION, NONE, Self::read,
+                   MIRELO_PARAMS(read("board", BOARD)), MIRELO_COUNT, NONE,
                    "How many times the current position has occurred in the board's\n"
                    "history, this occurrence included (1 when it is new).\n\n"
                    "The history is what pop() can take back: copy() keeps it,\n"
@@ -95,8 +103,8 @@ inline constexpr auto CALLABLES = std::tuple{
                    "does: the same placement, side to move and castling rights, where a right\n"
                    "counts only while its king and rook stand on their home squares, and the\n"
                    "same en-passant capture, which counts only when it is legal."),
-    MIRELO_DECLARE(mirelo_game_outcome, nullptr, "outcome", MIRELO_FUNCTION, MIRELO_NO_CLASS, false,
-                   MIRELO_PARAMS(param("generator", MIRELO_GENERATOR), changed("board", MIRELO_BOARD)), MIRELO_OUTCOME_NAME,
+    MIRELO_DECLARE(mirelo_game_outcome, "outcome", MIRELO_FUNCTION, NONE, Self::read,
+                   MIRELO_PARAMS(read("generator", GENERATOR), changed("board", BOARD)), MIRELO_OUTCOME_NAME, NONE,
                    "How the game has ended, or None while it goes on.\n\n"
                    "\"checkmate\" and \"stalemate\": the side to move has no legal move,\n"
                    "with or without its king attacked. \"insufficient_material\": neither\n"
@@ -107,8 +115,8 @@ inline constexpr auto CALLABLES = std::tuple{
                    "the order checkmate, insufficient material, stalemate, fivefold\n"
                    "repetition is reported. There are no move counters, so there is no\n"
                    "fifty- or seventy-five-move rule."),
-    MIRELO_DECLARE(mirelo_game_zobrist_key, nullptr, "zobrist_key", MIRELO_FUNCTION, MIRELO_NO_CLASS, false,
-                   MIRELO_PARAMS(param("board", MIRELO_BOARD)), MIRELO_KEY,
+    MIRELO_DECLARE(mirelo_game_zobrist_key, "zobrist_key", MIRELO_FUNCTION, NONE, Self::read,
+                   MIRELO_PARAMS(read("board", BOARD)), MIRELO_KEY, NONE,
                    "The board's 64-bit position key (0 to 2**64 - 1), kept in step by\n"
                    "every move.\n\n"
                    "The key is the XOR of one fixed random value per piece on a square, per\n"
@@ -121,46 +129,46 @@ inline constexpr auto CALLABLES = std::tuple{
                    "the board holds them, usable or not. The values are fixed: the same\n"
                    "position has the same key in every process and every release (the start\n"
                    "position's is 0x667057D6B81EBFB3)."),
-    MIRELO_DECLARE(mirelo_game_perft, nullptr, "perft", MIRELO_FUNCTION, MIRELO_NO_CLASS, false,
-                   MIRELO_PARAMS(param("generator", MIRELO_GENERATOR), changed("board", MIRELO_BOARD),
+    MIRELO_DECLARE(mirelo_game_perft, "perft", MIRELO_FUNCTION, NONE, Self::read,
+                   MIRELO_PARAMS(read("generator", GENERATOR), changed("board", BOARD),
                      param("depth", MIRELO_DEPTH)),
-                   MIRELO_COUNT,
+                   MIRELO_COUNT, NONE,
                    "The number of legal move paths of depth plies from the board\n"
                    "(1 for depth 0), counted natively.\n\n"
                    "depth runs from 0 to 32; outside that range ValueError."),
-    MIRELO_DECLARE(mirelo_game_divide, nullptr, "divide", MIRELO_FUNCTION, MIRELO_NO_CLASS, false,
-                   MIRELO_PARAMS(param("generator", MIRELO_GENERATOR), changed("board", MIRELO_BOARD),
+    MIRELO_DECLARE(mirelo_game_divide, "divide", MIRELO_FUNCTION, NONE, Self::read,
+                   MIRELO_PARAMS(read("generator", GENERATOR), changed("board", BOARD),
                      param("depth", MIRELO_DEPTH)),
-                   MIRELO_DIVIDE_ROWS,
+                   MIRELO_DIVIDE_ROWS, NONE,
                    "perft split by root move: one (move, count) pair per legal move,\n"
                    "in the generator's order, count being the paths of depth plies\n"
                    "that start with that move (empty for depth 0)."),
 
     // ---- the native half of mirelo_chess.arrays (documented there)
-    MIRELO_DECLARE(mirelo_write_planes, nullptr, "planes", MIRELO_FUNCTION, MIRELO_NO_CLASS, false,
-                   MIRELO_PARAMS(param("board", MIRELO_BOARD), param("out", MIRELO_BUFFER), param("element", MIRELO_ELEMENT)),
-                   MIRELO_NOTHING, "The planes of a board into out."),
-    MIRELO_DECLARE(mirelo_write_planes_batch, nullptr, "planes_batch", MIRELO_FUNCTION, MIRELO_NO_CLASS, false,
-                   MIRELO_PARAMS(param("boards", MIRELO_BOARDS), param("out", MIRELO_BUFFER), param("element", MIRELO_ELEMENT)),
-                   MIRELO_NOTHING, "The planes of boards into out, one block after the other."),
-    MIRELO_DECLARE(mirelo_write_fen_planes, nullptr, "planes_from_fens", MIRELO_FUNCTION, MIRELO_NO_CLASS, false,
+    MIRELO_DECLARE(mirelo_write_planes, "planes", MIRELO_FUNCTION, NONE, Self::read,
+                   MIRELO_PARAMS(read("board", BOARD), param("out", MIRELO_BUFFER), param("element", MIRELO_ELEMENT)),
+                   MIRELO_NOTHING, NONE, "The planes of a board into out."),
+    MIRELO_DECLARE(mirelo_write_planes_batch, "planes_batch", MIRELO_FUNCTION, NONE, Self::read,
+                   MIRELO_PARAMS(read("boards", BOARD, MIRELO_OBJECTS), param("out", MIRELO_BUFFER), param("element", MIRELO_ELEMENT)),
+                   MIRELO_NOTHING, NONE, "The planes of boards into out, one block after the other."),
+    MIRELO_DECLARE(mirelo_write_fen_planes, "planes_from_fens", MIRELO_FUNCTION, NONE, Self::read,
                    MIRELO_PARAMS(param("fens", MIRELO_TEXTS), param("out", MIRELO_BUFFER), param("element", MIRELO_ELEMENT)),
-                   MIRELO_NOTHING, "The planes of the placement fields of FEN texts into out."),
-    MIRELO_DECLARE(mirelo_move_index, nullptr, "move_index", MIRELO_FUNCTION, MIRELO_NO_CLASS, false,
-                   MIRELO_PARAMS(param("text", MIRELO_TEXT)), MIRELO_INDEX_NUMBER, "The index of a move text."),
-    MIRELO_DECLARE(mirelo_index_move_text, nullptr, "move_text", MIRELO_FUNCTION, MIRELO_NO_CLASS, false,
-                   MIRELO_PARAMS(param("index", MIRELO_INDEX)), MIRELO_STRING, "The move text of an index."),
-    MIRELO_DECLARE(mirelo_legal_indices, nullptr, "legal_indices", MIRELO_FUNCTION, MIRELO_NO_CLASS, false,
-                   MIRELO_PARAMS(param("generator", MIRELO_GENERATOR), changed("board", MIRELO_BOARD)), MIRELO_MOVE_INDICES,
+                   MIRELO_NOTHING, NONE, "The planes of the placement fields of FEN texts into out."),
+    MIRELO_DECLARE(mirelo_move_index, "move_index", MIRELO_FUNCTION, NONE, Self::read,
+                   MIRELO_PARAMS(param("text", MIRELO_TEXT)), MIRELO_INDEX_NUMBER, NONE, "The index of a move text."),
+    MIRELO_DECLARE(mirelo_index_move_text, "move_text", MIRELO_FUNCTION, NONE, Self::read,
+                   MIRELO_PARAMS(param("index", MIRELO_INDEX)), MIRELO_STRING, NONE, "The move text of an index."),
+    MIRELO_DECLARE(mirelo_legal_indices, "legal_indices", MIRELO_FUNCTION, NONE, Self::read,
+                   MIRELO_PARAMS(read("generator", GENERATOR), changed("board", BOARD)), MIRELO_MOVE_INDICES, NONE,
                    "The indices of the legal moves, as int64 bytes."),
-    MIRELO_DECLARE(mirelo_legal_mask, nullptr, "legal_mask", MIRELO_FUNCTION, MIRELO_NO_CLASS, false,
-                   MIRELO_PARAMS(param("generator", MIRELO_GENERATOR), changed("board", MIRELO_BOARD),
+    MIRELO_DECLARE(mirelo_legal_mask, "legal_mask", MIRELO_FUNCTION, NONE, Self::read,
+                   MIRELO_PARAMS(read("generator", GENERATOR), changed("board", BOARD),
                      param("out", MIRELO_BUFFER)),
-                   MIRELO_NOTHING, "The legal-move mask of a board into out."),
-    MIRELO_DECLARE(mirelo_legal_mask_batch, nullptr, "legal_mask_batch", MIRELO_FUNCTION, MIRELO_NO_CLASS, false,
-                   MIRELO_PARAMS(param("generator", MIRELO_GENERATOR), changed("boards", MIRELO_BOARDS),
+                   MIRELO_NOTHING, NONE, "The legal-move mask of a board into out."),
+    MIRELO_DECLARE(mirelo_legal_mask_batch, "legal_mask_batch", MIRELO_FUNCTION, NONE, Self::read,
+                   MIRELO_PARAMS(read("generator", GENERATOR), changed("boards", BOARD, MIRELO_OBJECTS),
                      param("out", MIRELO_BUFFER)),
-                   MIRELO_NOTHING, "The legal-move masks of boards into out, one after the other."),
+                   MIRELO_NOTHING, NONE, "The legal-move masks of boards into out, one after the other."),
 };
 
 inline constexpr std::size_t CALLABLE_COUNT = std::tuple_size_v<decltype(CALLABLES)>;

@@ -75,9 +75,34 @@ void write_marks(const Pieces& pieces, mirelo_out* out) {
 // A board record placed where the face asks, or allocated when it gives no place.
 template <typename Value>
 mirelo_board* make_board(mirelo_board* place, Value&& value) {
-    if (place == nullptr) return new mirelo_board{.value = std::forward<Value>(value)};
-    return new (place) mirelo_board{.value = std::forward<Value>(value)};
+    if (place == nullptr) return new mirelo_board{{}, std::forward<Value>(value)};
+    return new (place) mirelo_board{{}, std::forward<Value>(value)};
 }
+
+// Every record class, by its number in the C interface.
+constexpr mirelo_class_info CLASSES[MIRELO_CLASS_END] = {
+    {"", "", 0},
+    {"Board", "mirelo_chess", sizeof(mirelo_board)},
+    {"MoveGenerator", "mirelo_chess", sizeof(mirelo_generator)},
+};
+
+template <typename Record>
+void end(void* record, bool allocated) {
+    auto* typed = static_cast<Record*>(record);
+    if (allocated)
+        delete typed;
+    else
+        typed->~Record();
+}
+
+void end_record(int cls, void* record, bool allocated) {
+    switch (cls) {
+        case MIRELO_BOARD_CLASS: return end<mirelo_board>(record, allocated);
+        case MIRELO_GENERATOR_CLASS: return end<mirelo_generator>(record, allocated);
+    }
+}
+
+Access access_of(int exclusive) { return exclusive ? Access::exclusive : Access::shared; }
 
 std::vector<Claim> claims_of(mirelo_board* const* boards, std::size_t count, Access access) {
     std::vector<Claim> claims(count);
@@ -113,7 +138,7 @@ int mirelo_board_new(const char* fen, size_t length, mirelo_board* place, mirelo
     return guarded([&] {
         auto made = Board::from_fen(std::string_view(fen, length));
         if (!made) return value_error(messages::invalid_fen(made.error()));
-        out->board = make_board(place, std::move(*made));
+        out->record = make_board(place, std::move(*made));
         out->size = sizeof(mirelo_board);
         return int{MIRELO_OK};
     });
@@ -121,15 +146,11 @@ int mirelo_board_new(const char* fen, size_t length, mirelo_board* place, mirelo
 
 int mirelo_board_copy(mirelo_board* board, mirelo_board* place, mirelo_out* out) {
     return with(shared(board), [&] {
-        out->board = make_board(place, board->value);
+        out->record = make_board(place, board->value);
         out->size = sizeof(mirelo_board);
         return int{MIRELO_OK};
     });
 }
-
-void mirelo_board_drop(mirelo_board* board) { board->~mirelo_board(); }
-
-void mirelo_board_free(mirelo_board* board) { delete board; }
 
 int mirelo_board_fen(mirelo_board* board, mirelo_out* out) {
     return with(shared(board), [&] {
@@ -187,29 +208,34 @@ int mirelo_planes_from_fen(const char* fen, size_t length, mirelo_out* out) {
     });
 }
 
-int mirelo_board_hold(mirelo_board* board, int exclusive) {
-    const int status = hold(board->borrow, exclusive ? Access::exclusive : Access::shared);
+// ---------------------------------------------------------------------------
+// Records
+
+const mirelo_class_info* mirelo_class_info_of(int cls) { return cls > 0 && cls < MIRELO_CLASS_END ? &CLASSES[cls] : nullptr; }
+
+int mirelo_hold(void* record, int exclusive) {
+    const int status = hold(static_cast<mirelo_record*>(record)->borrow, access_of(exclusive));
     return status == MIRELO_OK ? status : refused(status);
 }
 
-void mirelo_board_unhold(mirelo_board* board, int exclusive) {
-    unhold(board->borrow, exclusive ? Access::exclusive : Access::shared);
+void mirelo_unhold(void* record, int exclusive) {
+    unhold(static_cast<mirelo_record*>(record)->borrow, access_of(exclusive));
 }
+
+void mirelo_drop(int cls, void* record) { end_record(cls, record, false); }
+
+void mirelo_free(int cls, void* record) { end_record(cls, record, true); }
 
 // ---------------------------------------------------------------------------
 // Generators
 
 int mirelo_generator_new(mirelo_generator* place, mirelo_out* out) {
     return guarded([&] {
-        out->generator = place == nullptr ? new mirelo_generator : new (place) mirelo_generator;
+        out->record = place == nullptr ? new mirelo_generator : new (place) mirelo_generator;
         out->size = sizeof(mirelo_generator);
         return int{MIRELO_OK};
     });
 }
-
-void mirelo_generator_drop(mirelo_generator* generator) { generator->~mirelo_generator(); }
-
-void mirelo_generator_free(mirelo_generator* generator) { delete generator; }
 
 int mirelo_generator_moves(mirelo_generator* generator, mirelo_board* board, mirelo_out* out) {
     return with(shared(generator), exclusive(board), [&] {
@@ -219,15 +245,6 @@ int mirelo_generator_moves(mirelo_generator* generator, mirelo_board* board, mir
         out->move_count = list.size;
         return int{MIRELO_OK};
     });
-}
-
-int mirelo_generator_hold(mirelo_generator* generator, int exclusive) {
-    const int status = hold(generator->borrow, exclusive ? Access::exclusive : Access::shared);
-    return status == MIRELO_OK ? status : refused(status);
-}
-
-void mirelo_generator_unhold(mirelo_generator* generator, int exclusive) {
-    unhold(generator->borrow, exclusive ? Access::exclusive : Access::shared);
 }
 
 int mirelo_move_text(int code, mirelo_out* out) {

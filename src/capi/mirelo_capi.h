@@ -12,7 +12,7 @@
  * change it take it exclusively. A call that finds a record held by another
  * thread waits until that call ends, so each call is atomic; one that finds
  * it held by its own thread (Python code run while a face holds the record,
- * see mirelo_board_hold) changes nothing and refuses. Calls that need several
+ * see mirelo_hold) changes nothing and refuses. Calls that need several
  * records take all of them or none, and never wait while holding one.
  *
  * Every callable Python sees is declared once, in the table mirelo_callables
@@ -53,9 +53,7 @@ enum mirelo_sizes {
     MIRELO_MAX_PERFT_DEPTH = 32,  /* deepest move-path count */
     MIRELO_MOVE_INDEX_SIZE = 4864,
     MIRELO_MAX_PARAMS = 4,
-    MIRELO_BOARD_SIZE = 192,      /* bytes of a board record, for faces that place it */
-    MIRELO_GENERATOR_SIZE = 4112,
-    MIRELO_RECORD_ALIGN = 8
+    MIRELO_RECORD_ALIGN = 8       /* of every record */
 };
 
 enum mirelo_side { MIRELO_BLACK = 0, MIRELO_WHITE = 1 };
@@ -70,8 +68,7 @@ enum mirelo_outcome {
 
 /* Room for the result of any call; a face reuses it from call to call. */
 typedef struct mirelo_out {
-    mirelo_board* board;          /* a board the call allocated */
-    mirelo_generator* generator;  /* a generator the call allocated */
+    void* record;                 /* a record the call allocated */
     size_t size;                  /* native bytes the new record holds */
     uint64_t count;               /* a count: repetitions, perft nodes */
     uint64_t key;                 /* a position key */
@@ -89,6 +86,28 @@ typedef struct mirelo_out {
     uint64_t counts[3522];        /* move-path counts by root move */
 } mirelo_out;
 
+/* ---- Records. Each Python object of a class owns one record, which starts
+ * with its borrow flag. */
+
+enum mirelo_class { MIRELO_NO_CLASS = 0, MIRELO_BOARD_CLASS = 1, MIRELO_GENERATOR_CLASS = 2, MIRELO_CLASS_END = 3 };
+
+typedef struct mirelo_class_info {
+    const char* name;             /* the Python class: "Board" */
+    const char* module;           /* where it lives: "mirelo_chess" */
+    size_t size;                  /* bytes of a record, for faces that place it */
+} mirelo_class_info;
+
+const mirelo_class_info* mirelo_class_info_of(int cls);
+
+/* Holds a record's borrow while Python code runs (a conversion error that
+ * reads a type's name, say): a call of the same thread that meets it then
+ * refuses instead of waiting for itself. */
+int mirelo_hold(void* record, int exclusive);
+void mirelo_unhold(void* record, int exclusive);
+
+void mirelo_drop(int cls, void* record);   /* ends a record placed by the face */
+void mirelo_free(int cls, void* record);   /* ends and frees a record a call allocated */
+
 /* ---- The declarations of the callables. */
 
 enum mirelo_entry {
@@ -99,20 +118,17 @@ enum mirelo_entry {
     MIRELO_FUNCTION = 4           /* a function of the private module mirelo_chess._native */
 };
 
-enum mirelo_class { MIRELO_NO_CLASS = 0, MIRELO_BOARD_CLASS = 1, MIRELO_GENERATOR_CLASS = 2 };
-
 /* How an argument reaches the C function, in the order of its C parameters. */
 enum mirelo_kind {
     MIRELO_TEXT = 0,              /* str: const char* text, size_t length (UTF-8) */
     MIRELO_MOVE = 1,              /* str: text, length, int code (a known text's move code, or -1) */
-    MIRELO_BOARD = 2,             /* Board: mirelo_board* */
-    MIRELO_GENERATOR = 3,         /* MoveGenerator: mirelo_generator* */
+    MIRELO_OBJECT = 2,            /* an instance of the parameter's class: its record */
+    MIRELO_OBJECTS = 3,           /* list or tuple of instances: their records' array, size_t count */
     MIRELO_DEPTH = 4,             /* int from 0 to MIRELO_MAX_PERFT_DEPTH: int */
     MIRELO_INDEX = 5,             /* int: int64_t */
     MIRELO_ELEMENT = 6,           /* int, a plane element kind: int */
     MIRELO_BUFFER = 7,            /* writable contiguous buffer: void* data, size_t size */
-    MIRELO_BOARDS = 8,            /* list or tuple of Board: mirelo_board* const* boards, size_t count */
-    MIRELO_TEXTS = 9              /* list or tuple of str: const char* texts, const size_t* ends, size_t count */
+    MIRELO_TEXTS = 8              /* list or tuple of str: const char* texts, const size_t* ends, size_t count */
 };
 
 /* What the call's result becomes, read from mirelo_out. */
@@ -129,31 +145,30 @@ enum mirelo_result {
     MIRELO_PLANE_LISTS = 9,       /* marks: 12 lists of 64 bools */
     MIRELO_MOVE_INDICES = 10,     /* moves as move indices: bytes of int64 */
     MIRELO_DIVIDE_ROWS = 11,      /* moves and counts: a list of (move text, count) */
-    MIRELO_NEW_BOARD = 12,        /* a new Board: the record at the call's place argument */
-    MIRELO_NEW_GENERATOR = 13     /* a new MoveGenerator, likewise */
+    MIRELO_NEW_OBJECT = 12        /* a new instance of the result class, its record at the place argument */
 };
 
 typedef struct mirelo_param {
     const char* name;
     int kind;                     /* enum mirelo_kind */
-    int exclusive;                /* a Board the call changes */
+    int cls;                      /* the class of OBJECT and OBJECTS arguments */
+    int exclusive;                /* such arguments the call changes */
     const char* fallback;         /* the value of an optional parameter left out, or NULL */
 } mirelo_param;
 
-/* A constructor's C function takes a place argument after its parameters:
- * memory of the record's size for the record, or NULL to have the call
- * allocate it (reported in out->board or out->generator, freed with
- * mirelo_board_free or mirelo_generator_free). Every C function ends with
- * mirelo_out* out, which may be NULL where the result is nothing (a push
- * then does not report the code of its move). */
+/* A C function whose result is a new object takes a place argument after
+ * its parameters: memory of the record's size, or NULL to have the call
+ * allocate it (reported in out->record, freed with mirelo_free). Every C
+ * function ends with mirelo_out* out, which may be NULL where the result is
+ * nothing (a push then does not report the code of its move). */
 typedef struct mirelo_callable {
     const char* function;         /* the C function's name in this header */
-    const char* owner;            /* the class, or NULL for a function */
     const char* name;             /* the Python name */
     int entry;                    /* enum mirelo_entry */
-    int receiver;                 /* enum mirelo_class of self, for methods and calls */
-    int receiver_exclusive;
+    int owner;                    /* the class of a constructor, method or call */
+    int receiver_exclusive;       /* a method or call that changes its receiver */
     int result;                   /* enum mirelo_result */
+    int result_class;             /* the class of a new object */
     size_t count;                 /* parameters */
     size_t required;              /* leading parameters without fallback */
     mirelo_param params[4];
@@ -186,8 +201,6 @@ int mirelo_range_error(const mirelo_callable* callable, int param, const char* d
 /* ---- Boards. Texts are UTF-8 of the given length (no terminator needed). */
 int mirelo_board_new(const char* fen, size_t length, mirelo_board* place, mirelo_out* out);
 int mirelo_board_copy(mirelo_board* board, mirelo_board* place, mirelo_out* out);
-void mirelo_board_drop(mirelo_board* board);     /* ends a record placed by the face */
-void mirelo_board_free(mirelo_board* board);     /* ends and frees a record the call allocated */
 int mirelo_board_fen(mirelo_board* board, mirelo_out* out);
 int mirelo_board_turn(mirelo_board* board, mirelo_out* out);
 int mirelo_board_planes(mirelo_board* board, mirelo_out* out);
@@ -196,18 +209,8 @@ int mirelo_board_pop(mirelo_board* board, mirelo_out* out);
 int mirelo_board_reflect(mirelo_board* board, mirelo_out* out);
 int mirelo_planes_from_fen(const char* fen, size_t length, mirelo_out* out);
 
-/* Holds a record's borrow while Python code runs (a conversion error that
- * reads a type's name, say): a call of the same thread that meets it then
- * refuses instead of waiting for itself. */
-int mirelo_board_hold(mirelo_board* board, int exclusive);
-void mirelo_board_unhold(mirelo_board* board, int exclusive);
-int mirelo_generator_hold(mirelo_generator* generator, int exclusive);
-void mirelo_generator_unhold(mirelo_generator* generator, int exclusive);
-
 /* ---- Generators. */
 int mirelo_generator_new(mirelo_generator* place, mirelo_out* out);
-void mirelo_generator_drop(mirelo_generator* generator);
-void mirelo_generator_free(mirelo_generator* generator);
 int mirelo_generator_moves(mirelo_generator* generator, mirelo_board* board, mirelo_out* out);
 
 /* The text of a move code in out->text. */

@@ -11,8 +11,7 @@ if _face.package is not None:
     _sys.modules[__name__] = _face.package
 else:
     __doc__ = ""
-    __all__ = ["Board", "MoveGenerator"]
-    Board = _face.Board
-    MoveGenerator = _face.MoveGenerator
+    __all__ = list(_face.package_classes)
+    globals().update(_face.package_classes)
     _face.package = _sys.modules[__name__]
 del _sys, _face

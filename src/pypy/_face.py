@@ -90,7 +90,7 @@ def _argument_error(row, param, item, value):
 
 class _Held:
     """Holds the records of a call's earlier arguments for a with-block:
-    (handle, is a board, exclusive) triples, taken in order."""
+    (handle, exclusive) pairs, taken in order."""
 
     __slots__ = ("_records", "_taken")
 
@@ -99,9 +99,8 @@ class _Held:
         self._taken = 0
 
     def __enter__(self):
-        for handle, board, exclusive in self._records:
-            hold = lib.mirelo_board_hold if board else lib.mirelo_generator_hold
-            status = hold(handle, exclusive)
+        for handle, exclusive in self._records:
+            status = lib.mirelo_hold(handle, exclusive)
             if status:
                 self.__exit__()
                 check(status)
@@ -110,8 +109,8 @@ class _Held:
     def __exit__(self, *exc):
         while self._taken:
             self._taken -= 1
-            handle, board, exclusive = self._records[self._taken]
-            (lib.mirelo_board_unhold if board else lib.mirelo_generator_unhold)(handle, exclusive)
+            handle, exclusive = self._records[self._taken]
+            lib.mirelo_unhold(handle, exclusive)
         return False
 
 
@@ -163,15 +162,16 @@ def _items(row, param, value, held):
         _argument_error(row, param, -1, value)
 
 
-def _board_handles(row, param, value, held):
-    """The handles of a list of Boards; TypeError naming the first item that is not one."""
+def _handles(row, param, value, held, cls):
+    """The handles of a list of instances of the class; TypeError naming the
+    first item that is not one."""
     items = _items(row, param, value, held)
     handles = []
-    for i, board in enumerate(items):
-        if type(board) is not Board:
+    for i, item in enumerate(items):
+        if type(item) is not cls:
             with _Held(held):
-                _argument_error(row, param, i, board)
-        handles.append(board._h)
+                _argument_error(row, param, i, item)
+        handles.append(item._h)
     return handles
 
 
@@ -278,21 +278,19 @@ def _divide_rows(out):
 
 # The collector learns of a record's native memory, so that objects made in
 # a loop are collected as often as their size asks.
-_free_board = lib.mirelo_board_free
-_free_generator = lib.mirelo_generator_free
-_new_object = object.__new__
+_new_instance = object.__new__
 
 
-def _new_board(out):
-    board = _new_object(Board)
-    board._h = ffi.gc(out.board, _free_board, out.size)
-    return board
+def _freeing(cls):
+    free = lib.mirelo_free
+    return lambda record: free(cls, record)
 
 
-def _new_generator(out):
-    generator = _new_object(MoveGenerator)
-    generator._h = ffi.gc(out.generator, _free_generator, out.size)
-    return generator
+def _new_object(out, cls):
+    """A new instance of the class with the number cls, owning out.record."""
+    instance = _new_instance(_CLASSES[cls])
+    instance._h = ffi.gc(out.record, _FREE[cls], out.size)
+    return instance
 
 
 # result kind: the expression of the result, from out
@@ -309,10 +307,8 @@ _RESULTS = {
     lib.MIRELO_PLANE_LISTS: "_planes(out)",
     lib.MIRELO_MOVE_INDICES: "_indices(out)",
     lib.MIRELO_DIVIDE_ROWS: "_divide_rows(out)",
-    lib.MIRELO_NEW_BOARD: "_new_board(out)",
-    lib.MIRELO_NEW_GENERATOR: "_new_generator(out)",
+    lib.MIRELO_NEW_OBJECT: "_new_object(out, %d)",
 }
-_PLACED = (lib.MIRELO_NEW_BOARD, lib.MIRELO_NEW_GENERATOR)
 
 # ---------------------------------------------------------------- binding
 
@@ -343,13 +339,13 @@ def _check_new_type(cls, own):
 
 # ---------------------------------------------------------------- the source of a callable
 
-_CLASS_NAMES = {lib.MIRELO_BOARD_CLASS: "Board", lib.MIRELO_GENERATOR_CLASS: "MoveGenerator"}
-_OBJECT_KINDS = {lib.MIRELO_BOARD: lib.MIRELO_BOARD_CLASS, lib.MIRELO_GENERATOR: lib.MIRELO_GENERATOR_CLASS}
+_CLASS_NAMES = {cls: _string(lib.mirelo_class_info_of(cls).name) for cls in range(1, lib.MIRELO_CLASS_END)}
 _INTEGER_BOUNDS = {lib.MIRELO_DEPTH: "_INT_RANGE", lib.MIRELO_INDEX: "_INT64_RANGE", lib.MIRELO_ELEMENT: "_INT_RANGE"}
 
 
-def _conversion(kind, i, row, held, fallback):
-    """Lines that convert argument p<i> of the kind, and its C arguments."""
+def _conversion(kind, cls, i, row, held, fallback):
+    """Lines that convert argument p<i> of the kind (and class), and its C
+    arguments."""
     p, slow = "p%d" % i, "(%s, %d, p%d, %s)" % (row, i, i, held)
     if kind in (lib.MIRELO_TEXT, lib.MIRELO_MOVE):
         lines = ["if type(%s) is str:" % p,
@@ -368,17 +364,16 @@ def _conversion(kind, i, row, held, fallback):
                  "if c%d >= 0:" % i, "    d%d, n%d = ffi.NULL, 0" % (i, i), "else:"] + \
             ["    " + line for line in lines] + ["    n%d = len(d%d)" % (i, i)]
         return lines, ["d%d" % i, "n%d" % i, "c%d" % i]
-    if kind in _OBJECT_KINDS:
-        cls = _CLASS_NAMES[_OBJECT_KINDS[kind]]
-        return ["if type(%s) is not %s:" % (p, cls), "    _slow_object%s" % slow], ["%s._h" % p]
+    if kind == lib.MIRELO_OBJECT:
+        return ["if type(%s) is not %s:" % (p, _CLASS_NAMES[cls]), "    _slow_object%s" % slow], ["%s._h" % p]
     if kind in _INTEGER_BOUNDS:
         bounds = _INTEGER_BOUNDS[kind]
         return ["n%d = %s if type(%s) is int and %s[0] <= %s <= %s[1] else _slow_integer(%s, %d, %s, %s, %s)"
                 % (i, p, p, bounds, p, bounds, row, i, p, held, bounds)], ["n%d" % i]
     if kind == lib.MIRELO_BUFFER:
         return ["b%d = _buffer%s" % (i, slow)], ["b%d" % i, "len(b%d)" % i]
-    if kind == lib.MIRELO_BOARDS:
-        return ["l%d = _board_handles%s" % (i, slow)], ["l%d" % i, "len(l%d)" % i]
+    if kind == lib.MIRELO_OBJECTS:
+        return ["l%d = _handles%s" % (i, slow[:-1] + ", %s)" % _CLASS_NAMES[cls])], ["l%d" % i, "len(l%d)" % i]
     if kind == lib.MIRELO_TEXTS:
         return ["t%d, e%d = _texts%s" % (i, i, slow)], ["t%d" % i, "e%d" % i, "len(e%d)" % i]
     raise AssertionError("no conversion for argument kind %d" % kind)
@@ -389,10 +384,11 @@ def _source(index, row):
     entry, count, required = row.entry, row.count, row.required
     name = "r%d" % index  # the row, a global of the compiled code
     params = ["p%d" % i for i in range(count)]
-    receiver = row.receiver != lib.MIRELO_NO_CLASS
+    receiver = entry in (lib.MIRELO_METHOD, lib.MIRELO_CALL)
     if entry == lib.MIRELO_CONSTRUCTOR:
-        head, first = "def f(cls, /, *args, **kwargs):", ["if cls is not %s:" % _string(row.owner),
-                                                           "    _check_new_type(cls, %s)" % _string(row.owner)]
+        own = _CLASS_NAMES[row.owner]
+        head, first = "def f(cls, /, *args, **kwargs):", ["if cls is not %s:" % own,
+                                                           "    _check_new_type(cls, %s)" % own]
     elif receiver and count == 0:
         head, first = "def f(self):", []
     elif receiver:
@@ -412,22 +408,22 @@ def _source(index, row):
     held = []
     c_args = []
     if receiver:
-        cls = _CLASS_NAMES[row.receiver]
-        body += ["if type(self) is not %s:" % cls, "    _argument_error(%s, -1, -1, self)" % name]
+        body += ["if type(self) is not %s:" % _CLASS_NAMES[row.owner], "    _argument_error(%s, -1, -1, self)" % name]
         c_args.append("self._h")
-        held.append("(self._h, %s, %s)" % (row.receiver == lib.MIRELO_BOARD_CLASS, bool(row.receiver_exclusive)))
+        held.append("(self._h, %s)" % bool(row.receiver_exclusive))
     learn = None
     for i in range(count):
         param = row.params[i]
         fallback = _string(param.fallback) if param.fallback != ffi.NULL else None
-        lines, args = _conversion(param.kind, i, name, "(%s)" % "".join(h + ", " for h in held), fallback)
+        lines, args = _conversion(param.kind, param.cls, i, name, "(%s)" % "".join(h + ", " for h in held),
+                                  fallback)
         body += lines
         c_args += args
-        if param.kind in _OBJECT_KINDS:
-            held.append("(p%d._h, %s, %s)" % (i, param.kind == lib.MIRELO_BOARD, bool(param.exclusive)))
+        if param.kind == lib.MIRELO_OBJECT:
+            held.append("(p%d._h, %s)" % (i, bool(param.exclusive)))
         if param.kind == lib.MIRELO_MOVE:
             learn = i
-    if row.result in _PLACED:
+    if row.result == lib.MIRELO_NEW_OBJECT:
         c_args.append("ffi.NULL")
     if row.result == lib.MIRELO_NOTHING:
         # Nothing to read back: no record, unless a new move text's code is
@@ -443,7 +439,8 @@ def _source(index, row):
              "    _fail(out, status)"]
     if learn is not None:
         body += ["if c%d < 0 and type(p%d) is str:" % (learn, learn), "    _learn(p%d, out.code)" % learn]
-    body += ["result = %s" % _RESULTS[row.result], "give_out(out)", "return result"]
+    result = _RESULTS[row.result] % row.result_class if row.result == lib.MIRELO_NEW_OBJECT else _RESULTS[row.result]
+    body += ["result = %s" % result, "give_out(out)", "return result"]
     return "\n".join([head] + ["    " + line for line in body]) + "\n"
 
 
@@ -452,7 +449,7 @@ def _signature(row):
     params = []
     if row.entry == lib.MIRELO_CONSTRUCTOR:
         params.append(Parameter("cls", Parameter.POSITIONAL_ONLY))
-    elif row.receiver != lib.MIRELO_NO_CLASS:
+    elif row.entry in (lib.MIRELO_METHOD, lib.MIRELO_CALL):
         params.append(Parameter("self", Parameter.POSITIONAL_ONLY))
     for i in range(row.count):
         p = row.params[i]
@@ -466,9 +463,9 @@ def _compile(index, row, namespace):
     exec(compile(_source(index, row), "<mirelo_chess %s>" % _string(row.function), "exec"), namespace)
     function = namespace.pop("f")
     function.__name__ = _string(row.name)
-    owner = _string(row.owner) if row.owner != ffi.NULL else None
-    function.__qualname__ = "%s.%s" % (owner, function.__name__) if owner else function.__name__
-    function.__module__ = "mirelo_chess" if owner else "mirelo_chess._native"
+    owner = None if row.entry == lib.MIRELO_FUNCTION else row.owner
+    function.__qualname__ = "%s.%s" % (_CLASS_NAMES[owner], function.__name__) if owner else function.__name__
+    function.__module__ = _string(lib.mirelo_class_info_of(owner).module) if owner else "mirelo_chess._native"
     function.__doc__ = _string(row.doc)
     function.__signature__ = _signature(row)
     function.__text_signature__ = _string(lib.mirelo_signature(row))
@@ -496,38 +493,46 @@ def _refuse_subclass(cls, **kwargs):
 
 
 def _make_everything():
+    """The classes, by number, and the functions of mirelo_chess._native."""
     # The code runs in this module's namespace: PyPy's JIT treats the globals
     # of a module (not those of a plain dict) as constants it can follow.
     namespace = globals()
     count = ffi.new("size_t *")
     rows = lib.mirelo_callables(count)
-    members = {"Board": {}, "MoveGenerator": {}}
+    members = {cls: {} for cls in _CLASS_NAMES}
     functions = {}
-    signatures = {}
     for index in range(count[0]):
         row = rows + index
         owner, function = _compile(index, row, namespace)
         if owner is None:
             functions[function.__name__] = function
             continue
-        if row.entry == lib.MIRELO_STATIC_METHOD:
-            function = staticmethod(function)
         if row.entry == lib.MIRELO_CONSTRUCTOR:
-            signatures[owner] = _string(lib.mirelo_signature(row))
-        members[owner][function.__name__ if not isinstance(function, staticmethod) else function.__func__.__name__] \
-            = function
+            _TEXT_SIGNATURES[_CLASS_NAMES[owner]] = _string(lib.mirelo_signature(row))
+        members[owner][function.__name__] = staticmethod(function) if row.entry == lib.MIRELO_STATIC_METHOD \
+            else function
     classes = {}
-    for name, attributes in members.items():
-        attributes.update({"__slots__": ("_h",), "__module__": "mirelo_chess", "__doc__": "",
+    for cls, attributes in members.items():
+        info = lib.mirelo_class_info_of(cls)
+        attributes.update({"__slots__": ("_h",), "__module__": _string(info.module), "__doc__": "",
                            "__init_subclass__": classmethod(_refuse_subclass)})
-        classes[name] = _Class(name, (), attributes)
-    return classes, functions, signatures
+        if "__new__" not in attributes:
+            attributes["__new__"] = _not_constructible
+        classes[cls] = _Class(_CLASS_NAMES[cls], (), attributes)
+        # The generated code names the classes through this module's globals.
+        namespace[_CLASS_NAMES[cls]] = classes[cls]
+    return classes, functions
 
 
-_classes, native_functions, _signatures = _make_everything()
-Board = _classes["Board"]
-MoveGenerator = _classes["MoveGenerator"]
-_TEXT_SIGNATURES = {Board: _signatures["Board"], MoveGenerator: _signatures["MoveGenerator"]}
-# The generated code names the classes through its own globals.
-globals().update(_classes)
-del _classes, _signatures
+def _not_constructible(cls, *args, **kwargs):
+    raise TypeError("cannot create '%s' instances" % cls.__name__)
+
+
+_TEXT_SIGNATURES = {}  # by class name, for the classes made with a constructor
+_CLASSES, native_functions = _make_everything()
+_FREE = {cls: _freeing(cls) for cls in _CLASSES}
+_TEXT_SIGNATURES = {_CLASSES[cls]: _TEXT_SIGNATURES[name] for cls, name in _CLASS_NAMES.items()
+                    if name in _TEXT_SIGNATURES}
+# The classes of the package itself, and those of mirelo_chess._native.
+package_classes = {c.__name__: c for c in _CLASSES.values() if c.__module__ == "mirelo_chess"}
+native_classes = {c.__name__: c for c in _CLASSES.values() if c.__module__ == "mirelo_chess._native"}

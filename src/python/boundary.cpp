@@ -5,10 +5,7 @@
 
 namespace mirelo::py {
 
-static_assert(offsetof(BoardObject, record) == offsetof(GeneratorObject, record));
-
-PyTypeObject* board_type = nullptr;
-PyTypeObject* generator_type = nullptr;
+PyTypeObject* types[MIRELO_CLASS_END] = {};
 
 void throw_python_error() { throw PythonError{}; }
 
@@ -63,10 +60,7 @@ void raise_argument_error(const mirelo_callable& row, int param, long item, PyOb
 
 void Holds::hold() {
     for (; taken_ < count_; ++taken_) {
-        const Held& h = held_[taken_];
-        const int status = h.cls == MIRELO_BOARD_CLASS
-                               ? mirelo_board_hold(static_cast<mirelo_board*>(h.record), h.exclusive)
-                               : mirelo_generator_hold(static_cast<mirelo_generator*>(h.record), h.exclusive);
+        const int status = mirelo_hold(held_[taken_].record, held_[taken_].exclusive);
         if (status != MIRELO_OK) {
             unhold();
             raise_status(status);
@@ -76,11 +70,8 @@ void Holds::hold() {
 
 void Holds::unhold() noexcept {
     while (taken_ > 0) {
-        const Held& h = held_[--taken_];
-        if (h.cls == MIRELO_BOARD_CLASS)
-            mirelo_board_unhold(static_cast<mirelo_board*>(h.record), h.exclusive);
-        else
-            mirelo_generator_unhold(static_cast<mirelo_generator*>(h.record), h.exclusive);
+        --taken_;
+        mirelo_unhold(held_[taken_].record, held_[taken_].exclusive);
     }
 }
 
@@ -359,7 +350,7 @@ PyObject* result(int kind, const mirelo_out& out) {
 PyObject* allocate(PyTypeObject* type) {
     PyObject* object = type->tp_alloc(type, 0);
     if (object == nullptr) throw_python_error();
-    reinterpret_cast<BoardObject*>(object)->vectorcall = nullptr;
+    reinterpret_cast<NativeObject*>(object)->vectorcall = nullptr;
     return object;
 }
 

@@ -35,29 +35,37 @@ inline void check(int status) {
 
 // ---------------------------------------------------------------------------
 // The Python objects: header, the vector-call slot of callable instances,
-// and the C interface's record placed inline.
+// and the C interface's record placed inline (the class's basic size makes
+// room for its record).
 
-template <std::size_t Size>
 struct NativeObject {
     PyObject_HEAD
     vectorcallfunc vectorcall;
-    alignas(MIRELO_RECORD_ALIGN) unsigned char record[Size];
+    alignas(MIRELO_RECORD_ALIGN) unsigned char record[MIRELO_RECORD_ALIGN];
 };
 
-using BoardObject = NativeObject<MIRELO_BOARD_SIZE>;
-using GeneratorObject = NativeObject<MIRELO_GENERATOR_SIZE>;
+// The class objects by record class, made at module initialisation.
+extern PyTypeObject* types[MIRELO_CLASS_END];
 
-// The class objects, made at module initialisation.
-extern PyTypeObject* board_type;
-extern PyTypeObject* generator_type;
+inline void* record_of(PyObject* object) { return reinterpret_cast<NativeObject*>(object)->record; }
 
-inline mirelo_board* board_of(PyObject* object) {
-    return reinterpret_cast<mirelo_board*>(reinterpret_cast<BoardObject*>(object)->record);
-}
+// A record or an array of records, passed to whichever pointer type the C
+// function takes for it.
+struct AnyRecord {
+    void* record;
+    template <typename Record>
+    operator Record*() const {
+        return static_cast<Record*>(record);
+    }
+};
 
-inline mirelo_generator* generator_of(PyObject* object) {
-    return reinterpret_cast<mirelo_generator*>(reinterpret_cast<GeneratorObject*>(object)->record);
-}
+struct AnyRecords {
+    void* const* records;
+    template <typename Record>
+    operator Record* const*() const {
+        return reinterpret_cast<Record* const*>(records);
+    }
+};
 
 // ---------------------------------------------------------------------------
 // Objects held while Python code runs inside a call.
@@ -68,10 +76,7 @@ inline mirelo_generator* generator_of(PyObject* object) {
 // C function runs, and other threads wait.
 class Holds {
 public:
-    void add(PyObject* object, int cls, bool exclusive) {
-        held_[count_++] = {cls == MIRELO_BOARD_CLASS ? static_cast<void*>(board_of(object)) : generator_of(object),
-                           cls, exclusive};
-    }
+    void add(PyObject* object, bool exclusive) { held_[count_++] = {record_of(object), exclusive}; }
     void hold();
     void unhold() noexcept;
     ~Holds() {
@@ -81,7 +86,6 @@ public:
 private:
     struct Held {
         void* record;
-        int cls;
         bool exclusive;
     };
     Held held_[MIRELO_MAX_PARAMS + 1];

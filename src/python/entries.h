@@ -11,14 +11,12 @@
 
 namespace mirelo::py {
 
-inline PyTypeObject* class_type(int cls) { return cls == MIRELO_BOARD_CLASS ? board_type : generator_type; }
-
 // ---------------------------------------------------------------------------
 // Argument kinds. Each converts in quick(), which runs no Python code and
 // returns false where it cannot convert; slow() then converts or raises,
 // with the earlier arguments held. args() is what the C function takes.
 
-template <int Kind>
+template <int Kind, int Class>
 struct Argument;
 
 struct TextArgument {
@@ -43,35 +41,27 @@ struct TextArgument {
     }
 };
 
-template <>
-struct Argument<MIRELO_TEXT> : TextArgument {
+template <int Class>
+struct Argument<MIRELO_TEXT, Class> : TextArgument {
     auto args() const { return std::tuple{data, static_cast<std::size_t>(size)}; }
 };
 
-template <>
-struct Argument<MIRELO_MOVE> : TextArgument {
+template <int Class>
+struct Argument<MIRELO_MOVE, Class> : TextArgument {
     auto args() const { return std::tuple{data, static_cast<std::size_t>(size), -1}; }
 };
 
+// An instance of the parameter's class.
 template <int Class>
 struct ObjectArgument {
     PyObject* object = nullptr;
 
     bool quick(PyObject* value) {
         object = value;
-        return Py_TYPE(value) == class_type(Class);
+        return Py_TYPE(value) == types[Class];
     }
     void slow(const mirelo_callable& row, int param, PyObject* value) { raise_argument_error(row, param, -1, value); }
-};
-
-template <>
-struct Argument<MIRELO_BOARD> : ObjectArgument<MIRELO_BOARD_CLASS> {
-    auto args() const { return std::tuple{board_of(object)}; }
-};
-
-template <>
-struct Argument<MIRELO_GENERATOR> : ObjectArgument<MIRELO_GENERATOR_CLASS> {
-    auto args() const { return std::tuple{generator_of(object)}; }
+    auto args() const { return std::tuple{AnyRecord{record_of(object)}}; }
 };
 
 // An integer: an int, or anything with __index__ (which may run Python
@@ -118,17 +108,19 @@ private:
     }
 };
 
-template <>
-struct Argument<MIRELO_DEPTH> : IntegerArgument<int> {};
-template <>
-struct Argument<MIRELO_INDEX> : IntegerArgument<std::int64_t> {};
-template <>
-struct Argument<MIRELO_ELEMENT> : IntegerArgument<int> {};
+template <int Class>
+struct Argument<MIRELO_OBJECT, Class> : ObjectArgument<Class> {};
+template <int Class>
+struct Argument<MIRELO_DEPTH, Class> : IntegerArgument<int> {};
+template <int Class>
+struct Argument<MIRELO_INDEX, Class> : IntegerArgument<std::int64_t> {};
+template <int Class>
+struct Argument<MIRELO_ELEMENT, Class> : IntegerArgument<int> {};
 
 // A writable, contiguous buffer (a request without strides is granted only
 // for contiguous memory), held until the call ends.
-template <>
-struct Argument<MIRELO_BUFFER> {
+template <int Class>
+struct Argument<MIRELO_BUFFER, Class> {
     Py_buffer view{};
     bool taken = false;
 
@@ -175,30 +167,30 @@ struct ListArgument {
     PyObject* operator[](std::size_t i) const { return PyTuple_GET_ITEM(items, static_cast<Py_ssize_t>(i)); }
 };
 
-template <>
-struct Argument<MIRELO_BOARDS> : ListArgument {
-    std::vector<mirelo_board*> boards;
+// Instances of the parameter's class in a list or tuple.
+template <int Class>
+struct ObjectsArgument : ListArgument {
+    std::vector<void*> records;
 
     bool quick(PyObject* value) {
         if (!take(value)) return false;
-        boards.resize(size());
+        records.resize(size());
         for (std::size_t i = 0; i < size(); ++i) {
-            if (Py_TYPE((*this)[i]) != board_type) return false;
-            boards[i] = board_of((*this)[i]);
+            if (Py_TYPE((*this)[i]) != types[Class]) return false;
+            records[i] = record_of((*this)[i]);
         }
         return true;
     }
     void slow(const mirelo_callable& row, int param, PyObject* value) {
         if (items == nullptr) raise_argument_error(row, param, -1, value);
         for (std::size_t i = 0; i < size(); ++i)
-            if (Py_TYPE((*this)[i]) != board_type)
-                raise_argument_error(row, param, static_cast<long>(i), (*this)[i]);
+            if (Py_TYPE((*this)[i]) != types[Class]) raise_argument_error(row, param, static_cast<long>(i), (*this)[i]);
     }
-    auto args() const { return std::tuple{boards.data(), boards.size()}; }
+    auto args() const { return std::tuple{AnyRecords{records.data()}, records.size()}; }
 };
 
-template <>
-struct Argument<MIRELO_TEXTS> : ListArgument {
+template <int Class>
+struct Argument<MIRELO_TEXTS, Class> : ListArgument {
     std::string texts;
     std::vector<std::size_t> ends;
 
@@ -229,6 +221,9 @@ struct Argument<MIRELO_TEXTS> : ListArgument {
     auto args() const { return std::tuple{texts.data(), ends.data(), ends.size()}; }
 };
 
+template <int Class>
+struct Argument<MIRELO_OBJECTS, Class> : ObjectsArgument<Class> {};
+
 // ---------------------------------------------------------------------------
 // The entry point of row I.
 
@@ -240,7 +235,7 @@ struct ArgumentsOf;
 
 template <std::size_t I, std::size_t... P>
 struct ArgumentsOf<I, std::index_sequence<P...>> {
-    using type = std::tuple<Argument<row_of<I>.params[P].kind>...>;
+    using type = std::tuple<Argument<row_of<I>.params[P].kind, row_of<I>.params[P].cls>...>;
 };
 
 // Converts parameter P of row I, holding the records of the earlier
@@ -257,8 +252,7 @@ void convert(Arg& argument, Holds& holds, PyObject* value) {
         argument.slow(row_of<I>, static_cast<int>(P), value);
         holds.unhold();
     }
-    if constexpr (param.kind == MIRELO_BOARD) holds.add(value, MIRELO_BOARD_CLASS, param.exclusive != 0);
-    if constexpr (param.kind == MIRELO_GENERATOR) holds.add(value, MIRELO_GENERATOR_CLASS, param.exclusive != 0);
+    if constexpr (param.kind == MIRELO_OBJECT) holds.add(value, param.exclusive != 0);
 }
 
 template <std::size_t I, typename Arguments, std::size_t... P>
@@ -269,47 +263,42 @@ void convert_all(Arguments& arguments, Holds& holds, PyObject* const* bound, std
 // The C arguments of the receiver, if any.
 template <std::size_t I>
 auto receiver_args(PyObject* self) {
-    constexpr int receiver = row_of<I>.receiver;
-    if constexpr (receiver == MIRELO_BOARD_CLASS)
-        return std::tuple{board_of(self)};
-    else if constexpr (receiver == MIRELO_GENERATOR_CLASS)
-        return std::tuple{generator_of(self)};
+    constexpr int entry = row_of<I>.entry;
+    if constexpr (entry == MIRELO_METHOD || entry == MIRELO_CALL)
+        return std::tuple{AnyRecord{record_of(self)}};
     else
         return std::tuple{};
 }
 
-// A new, still empty object of a constructor's result class, its record's
-// place, and the object once the C function has made the record.
+// A new, still empty object of a class, and the object once the C function
+// has made its record.
 PyObject* allocate(PyTypeObject* type);
-inline void* record_of(PyObject* object) { return reinterpret_cast<BoardObject*>(object)->record; }
 void free_unmade(PyObject* object) noexcept;
-PyObject* made(int result_kind, PyObject* object);
+PyObject* made(int cls, PyObject* object);
 
 template <std::size_t I>
 PyObject* invoke(PyObject* self, PyObject* const* bound) {
     constexpr const mirelo_callable& row = row_of<I>;
     constexpr int kind = row.result;
     Holds holds;
-    if constexpr (row.receiver != MIRELO_NO_CLASS) {
-        if (Py_TYPE(self) != class_type(row.receiver)) raise_argument_error(row, -1, -1, self);
-        if constexpr (row.count > 0) holds.add(self, row.receiver, row.receiver_exclusive != 0);
+    if constexpr (row.entry == MIRELO_METHOD || row.entry == MIRELO_CALL) {
+        if (Py_TYPE(self) != types[row.owner]) raise_argument_error(row, -1, -1, self);
+        if constexpr (row.count > 0) holds.add(self, row.receiver_exclusive != 0);
     }
     typename ArgumentsOf<I>::type arguments;
     convert_all<I>(arguments, holds, bound, std::make_index_sequence<row_of<I>.count>());
     auto args = std::apply([](const auto&... a) { return std::tuple_cat(a.args()...); }, arguments);
     mirelo_out out;
     constexpr auto function = std::get<I>(capi::CALLABLES).function;
-    if constexpr (kind == MIRELO_NEW_BOARD || kind == MIRELO_NEW_GENERATOR) {
-        PyObject* object = allocate(kind == MIRELO_NEW_BOARD ? board_type : generator_type);
-        void* place = record_of(object);
-        using Place = std::conditional_t<kind == MIRELO_NEW_BOARD, mirelo_board*, mirelo_generator*>;
+    if constexpr (kind == MIRELO_NEW_OBJECT) {
+        PyObject* object = allocate(types[row.result_class]);
         const int status = std::apply(function, std::tuple_cat(receiver_args<I>(self), args,
-                                                               std::tuple{static_cast<Place>(place), &out}));
+                                                               std::tuple{AnyRecord{record_of(object)}, &out}));
         if (status != MIRELO_OK) {
             free_unmade(object);
             raise_status(status);
         }
-        return made(kind, object);
+        return made(row.result_class, object);
     } else {
         check(std::apply(function, std::tuple_cat(receiver_args<I>(self), args, std::tuple{&out})));
         if constexpr (kind == MIRELO_NOTHING)

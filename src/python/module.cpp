@@ -6,6 +6,7 @@
 #include <structmember.h>
 
 #include <cstring>
+#include <array>
 #include <deque>
 #include <string>
 #include <vector>
@@ -77,27 +78,25 @@ const char* documentation(const char* name, const mirelo_callable& row) {
 struct Gathered {
     std::vector<PyMethodDef> methods;
     std::vector<PyType_Slot> slots;
+    vectorcallfunc call = nullptr;  // the vector call of callable instances
 };
 
-Gathered board_parts, generator_parts, functions;
-vectorcallfunc generator_call = nullptr;
-
-bool owned_by(const mirelo_callable& row, const char* owner) {
-    return row.owner != nullptr && std::strcmp(row.owner, owner) == 0;
-}
+// The parts of each class, and the functions of mirelo_chess._native.
+Gathered classes[MIRELO_CLASS_END], functions;
 
 template <std::size_t I>
 void gather() {
     constexpr const mirelo_callable& row = row_of<I>;
-    Gathered& into = row.owner == nullptr ? functions : owned_by(row, "Board") ? board_parts : generator_parts;
+    Gathered& into = row.entry == MIRELO_FUNCTION ? functions : classes[row.owner];
     switch (row.entry) {
         case MIRELO_CONSTRUCTOR:
             into.slots.push_back({Py_tp_new, reinterpret_cast<void*>(construct<I>)});
-            into.slots.push_back({Py_tp_doc, const_cast<char*>(documentation(row.owner, row))});
+            into.slots.push_back(
+                {Py_tp_doc, const_cast<char*>(documentation(mirelo_class_info_of(row.owner)->name, row))});
             break;
         case MIRELO_CALL:
             into.slots.push_back({Py_tp_call, reinterpret_cast<void*>(tuple_arguments<I>)});
-            generator_call = instance_call<I>;
+            into.call = instance_call<I>;
             break;
         default: {
             const int flags = row.entry == MIRELO_STATIC_METHOD ? METH_STATIC : 0;
@@ -116,36 +115,48 @@ void gather_all(std::index_sequence<I...>) {
     (gather<I>(), ...);
 }
 
-template <bool Board>
+template <int Class>
 void dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
-    if constexpr (Board)
-        mirelo_board_drop(board_of(self));
-    else
-        mirelo_generator_drop(generator_of(self));
+    mirelo_drop(Class, record_of(self));
     type->tp_free(self);
     Py_DECREF(type);
 }
 
-PyMemberDef GENERATOR_MEMBERS[] = {
-    {"__vectorcalloffset__", T_PYSSIZET, static_cast<Py_ssize_t>(offsetof(GeneratorObject, vectorcall)), READONLY,
+template <std::size_t... C>
+constexpr std::array<destructor, MIRELO_CLASS_END> deallocs(std::index_sequence<C...>) {
+    return {dealloc<static_cast<int>(C)>...};
+}
+
+PyMemberDef CALL_MEMBERS[] = {
+    {"__vectorcalloffset__", T_PYSSIZET, static_cast<Py_ssize_t>(offsetof(NativeObject, vectorcall)), READONLY,
      nullptr},
     {nullptr, 0, 0, 0, nullptr},
 };
 
-// A class from its gathered parts. Its layout names the module
+// A class from its gathered parts. Its layout names its module
 // ("mirelo_chess.Board") so that the class has a __module__; then it gets its
 // bare name, which every message uses.
-PyTypeObject* create_type(const char* name, const char* qualified, Gathered& parts, int size, unsigned long flags) {
+PyTypeObject* create_type(int cls) {
+    static constexpr auto DEALLOCS = deallocs(std::make_index_sequence<MIRELO_CLASS_END>());
+    const mirelo_class_info& info = *mirelo_class_info_of(cls);
+    Gathered& parts = classes[cls];
+    unsigned flags = Py_TPFLAGS_DEFAULT;
+    if (parts.call != nullptr) {
+        flags |= Py_TPFLAGS_HAVE_VECTORCALL;
+        parts.slots.push_back({Py_tp_members, CALL_MEMBERS});
+    }
+    parts.slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(DEALLOCS[cls])});
     parts.methods.push_back({nullptr, nullptr, 0, nullptr});
     parts.slots.push_back({Py_tp_methods, parts.methods.data()});
     parts.slots.push_back({0, nullptr});
     static std::deque<PyType_Spec> specs;
+    const int size = static_cast<int>(offsetof(NativeObject, record) + info.size);
     PyType_Spec& spec =
-        specs.emplace_back(PyType_Spec{qualified, size, 0, static_cast<unsigned>(flags), parts.slots.data()});
+        specs.emplace_back(PyType_Spec{keep(std::string(info.module) + "." + info.name), size, 0, flags, parts.slots.data()});
     auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
     if (type == nullptr) return nullptr;
-    type->tp_name = name;
+    type->tp_name = info.name;
 #if PY_VERSION_HEX < 0x030A0000
     // Before 3.10 a class made from a layout keeps only the text after its
     // signature; put the whole text back so that the signature can be read.
@@ -169,13 +180,9 @@ PyTypeObject* create_type(const char* name, const char* qualified, Gathered& par
 
 bool create_types() {
     gather_all(std::make_index_sequence<CALLABLE_COUNT>());
-    board_parts.slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(dealloc<true>)});
-    generator_parts.slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(dealloc<false>)});
-    generator_parts.slots.push_back({Py_tp_members, GENERATOR_MEMBERS});
-    board_type = create_type("Board", "mirelo_chess.Board", board_parts, sizeof(BoardObject), Py_TPFLAGS_DEFAULT);
-    generator_type = create_type("MoveGenerator", "mirelo_chess.MoveGenerator", generator_parts,
-                                 sizeof(GeneratorObject), Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VECTORCALL);
-    return board_type != nullptr && generator_type != nullptr;
+    for (int cls = 1; cls < MIRELO_CLASS_END; ++cls)
+        if ((types[cls] = create_type(cls)) == nullptr) return false;
+    return true;
 }
 
 // Appends the name to __all__ and sets the attribute.
@@ -207,7 +214,13 @@ int register_native_module() {
     PyObject* module = PyModule_Create(&NATIVE_DEF);
     if (module == nullptr) return -1;
     PyObject* panic = panic_exception_class();
-    const int result = panic == nullptr || PyModule_AddFunctions(module, functions.methods.data()) < 0 ||
+    bool classes_added = true;
+    for (int cls = 1; classes_added && cls < MIRELO_CLASS_END; ++cls) {
+        const mirelo_class_info& info = *mirelo_class_info_of(cls);
+        if (std::strcmp(info.module, NATIVE_DEF.m_name) == 0)
+            classes_added = PyObject_SetAttrString(module, info.name, reinterpret_cast<PyObject*>(types[cls])) == 0;
+    }
+    const int result = !classes_added || panic == nullptr || PyModule_AddFunctions(module, functions.methods.data()) < 0 ||
                                PyModule_AddIntConstant(module, "MOVE_INDEX_SIZE", MIRELO_MOVE_INDEX_SIZE) < 0 ||
                                PyObject_SetAttrString(module, "PanicException", panic) < 0
                            ? -1
@@ -228,8 +241,8 @@ PyModuleDef MODULE_DEF = {PyModuleDef_HEAD_INIT, "mirelo_chess", "", 0, nullptr,
 
 }  // namespace
 
-PyObject* made(int result_kind, PyObject* object) {
-    if (result_kind == MIRELO_NEW_GENERATOR) reinterpret_cast<GeneratorObject*>(object)->vectorcall = generator_call;
+PyObject* made(int cls, PyObject* object) {
+    reinterpret_cast<NativeObject*>(object)->vectorcall = classes[cls].call;
     return object;
 }
 
@@ -242,11 +255,15 @@ PyMODINIT_FUNC PyInit_mirelo_chess() {
         Py_INCREF(module);
         return module;
     }
-    if (board_type == nullptr && !create_types()) return nullptr;
+    if (types[1] == nullptr && !create_types()) return nullptr;
     PyObject* created = PyModule_Create(&MODULE_DEF);
     if (created == nullptr) return nullptr;
-    if (add_class(created, "Board", board_type) < 0 || add_class(created, "MoveGenerator", generator_type) < 0 ||
-        register_native_module() < 0) {
+    bool added = true;
+    for (int cls = 1; added && cls < MIRELO_CLASS_END; ++cls) {
+        const mirelo_class_info& info = *mirelo_class_info_of(cls);
+        if (std::strcmp(info.module, "mirelo_chess") == 0) added = add_class(created, info.name, types[cls]) == 0;
+    }
+    if (!added || register_native_module() < 0) {
         Py_DECREF(created);
         return nullptr;
     }

@@ -34,13 +34,13 @@ struct Handles {
 
     explicit Handles(std::string_view fen) {
         EXPECT_EQ(mirelo_board_new(fen.data(), fen.size(), nullptr, out.get()), MIRELO_OK);
-        board = out->board;
+        board = static_cast<mirelo_board*>(out->record);
         EXPECT_EQ(mirelo_generator_new(nullptr, out.get()), MIRELO_OK);
-        generator = out->generator;
+        generator = static_cast<mirelo_generator*>(out->record);
     }
     ~Handles() {
-        mirelo_board_free(board);
-        mirelo_generator_free(generator);
+        mirelo_free(MIRELO_BOARD_CLASS, board);
+        mirelo_free(MIRELO_GENERATOR_CLASS, generator);
     }
 
     std::string fen() { return fen_of(board); }
@@ -98,23 +98,23 @@ TEST(CApi, MessagesAndInternalFailures) {
 TEST(CApi, ReentryIsRefused) {
     Handles h(DEFAULT_FEN);
     auto out = h.out.get();
-    ASSERT_EQ(mirelo_board_hold(h.board, 1), MIRELO_OK);
+    ASSERT_EQ(mirelo_hold(h.board, 1), MIRELO_OK);
     EXPECT_EQ(mirelo_board_fen(h.board, out), MIRELO_MUTABLY_BORROWED);
     EXPECT_EQ(error_text(), "Already mutably borrowed");
     EXPECT_EQ(mirelo_board_copy(h.board, nullptr, out), MIRELO_MUTABLY_BORROWED);
     EXPECT_EQ(h.push("e2e4"), MIRELO_BORROWED);
     EXPECT_EQ(error_text(), "Already borrowed");
     EXPECT_EQ(mirelo_board_reflect(h.board, out), MIRELO_BORROWED);
-    mirelo_board_unhold(h.board, 1);
+    mirelo_unhold(h.board, 1);
 
-    ASSERT_EQ(mirelo_board_hold(h.board, 0), MIRELO_OK);
-    ASSERT_EQ(mirelo_board_hold(h.board, 0), MIRELO_OK);  // shared holds add up
+    ASSERT_EQ(mirelo_hold(h.board, 0), MIRELO_OK);
+    ASSERT_EQ(mirelo_hold(h.board, 0), MIRELO_OK);  // shared holds add up
     EXPECT_EQ(h.fen(), DEFAULT_FEN);
     EXPECT_EQ(mirelo_board_pop(h.board, out), MIRELO_BORROWED);
     EXPECT_EQ(mirelo_generator_moves(h.generator, h.board, out), MIRELO_BORROWED);
-    mirelo_board_unhold(h.board, 0);
+    mirelo_unhold(h.board, 0);
     EXPECT_EQ(h.push("e2e4"), MIRELO_BORROWED);
-    mirelo_board_unhold(h.board, 0);
+    mirelo_unhold(h.board, 0);
 
     ASSERT_EQ(mirelo_generator_moves(h.generator, h.board, out), MIRELO_OK);
     EXPECT_EQ(out->move_count, 20u);
@@ -127,14 +127,14 @@ TEST(CApi, BatchesTakeEveryBorrowFirst) {
     Handles a(DEFAULT_FEN), b(POSITIONS[1]);
     mirelo_board* boards[] = {a.board, b.board};
     std::vector<unsigned char> masks(2 * MIRELO_MOVE_INDEX_SIZE, 7), planes(2 * MIRELO_PLANES_SIZE, 7);
-    ASSERT_EQ(mirelo_board_hold(b.board, 0), MIRELO_OK);
+    ASSERT_EQ(mirelo_hold(b.board, 0), MIRELO_OK);
     EXPECT_EQ(mirelo_legal_mask_batch(a.generator, boards, 2, masks.data(), masks.size(), a.out.get()),
               MIRELO_BORROWED);
-    mirelo_board_unhold(b.board, 0);
-    ASSERT_EQ(mirelo_board_hold(b.board, 1), MIRELO_OK);
+    mirelo_unhold(b.board, 0);
+    ASSERT_EQ(mirelo_hold(b.board, 1), MIRELO_OK);
     EXPECT_EQ(mirelo_write_planes_batch(boards, 2, planes.data(), planes.size(), 0, a.out.get()),
               MIRELO_MUTABLY_BORROWED);
-    mirelo_board_unhold(b.board, 1);
+    mirelo_unhold(b.board, 1);
     EXPECT_EQ(masks, std::vector<unsigned char>(masks.size(), 7));
     EXPECT_EQ(planes, std::vector<unsigned char>(planes.size(), 7));
 
@@ -153,11 +153,11 @@ TEST(CApi, OtherThreadsAreWaitedFor) {
     Handles h(DEFAULT_FEN);
     std::atomic<int> stage{0};
     std::thread holder([&] {
-        ASSERT_EQ(mirelo_board_hold(h.board, 1), MIRELO_OK);
+        ASSERT_EQ(mirelo_hold(h.board, 1), MIRELO_OK);
         stage = 1;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         stage = 2;
-        mirelo_board_unhold(h.board, 1);
+        mirelo_unhold(h.board, 1);
     });
     while (stage.load() == 0) std::this_thread::yield();
     mirelo_out out;
@@ -229,15 +229,16 @@ TEST(CApi, ResultsMatchTheCore) {
 
             // A copy placed in memory of the caller's keeps the history and
             // goes its own way.
-            alignas(MIRELO_RECORD_ALIGN) unsigned char place[MIRELO_BOARD_SIZE];
+            alignas(MIRELO_RECORD_ALIGN) unsigned char place[256];
+            ASSERT_LE(mirelo_class_info_of(MIRELO_BOARD_CLASS)->size, sizeof place);
             auto* copy = reinterpret_cast<mirelo_board*>(place);
             ASSERT_EQ(mirelo_board_copy(h.board, copy, out), MIRELO_OK);
-            EXPECT_EQ(out->board, copy);
+            EXPECT_EQ(out->record, copy);
             ASSERT_EQ(mirelo_board_pop(h.board, out), MIRELO_OK);
             EXPECT_EQ(h.fen_of(copy), by_text);
             ASSERT_EQ(mirelo_board_pop(copy, out), MIRELO_OK);
             EXPECT_EQ(h.fen_of(copy), fen);
-            mirelo_board_drop(copy);
+            mirelo_drop(MIRELO_BOARD_CLASS, copy);
         }
         EXPECT_EQ(h.fen(), fen);
     }
