@@ -51,7 +51,7 @@ TARGETS = tuple((prefix, "faster", goal) for prefix, goal in _FASTER.items()) + 
     ("push(", "floor", 3),
     ("generator(board)", "floor", 1.5),
     ("bitboard()", "floor", 1.5),
-    ("MoveGenerator()", "info", 3e-3),
+    ("MoveGenerator()", "info", 1e-5),
     ("memory per Board(fen)", "bytes", 1000),
     ("planes(board) uint8 vs README idiom", "faster", 30),
     ("planes(board) uint8", "faster", 8),

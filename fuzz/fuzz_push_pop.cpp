@@ -97,7 +97,7 @@ struct Run {
         } catch (const mirelo::Failure& failure) {
             fail("generated move " + move.to_string() + " failed: " + failure.message());
         }
-        if (generator().king_attacked(board.pieces, ~board.side_to_move()))
+        if (mirelo::attack_tables().king_attacked(board.pieces, ~board.side_to_move()))
             fail("generated move " + move.to_string() + " leaves the king attacked");
         pushed(earlier);
         // On a square held by two pieces (a malformed FEN) the generator moves
@@ -172,7 +172,7 @@ struct Run {
     void game_state() {
         const Board earlier = board;
         const bool check = mirelo::is_check(board);
-        if (check != generator().king_attacked(board.pieces, board.side_to_move())) fail("check differs from the generator's");
+        if (check != mirelo::attack_tables().king_attacked(board.pieces, board.side_to_move())) fail("check differs from the generator's");
         if (mirelo::repetitions(board) == 0) fail("the current position does not count");
         const mirelo::Outcome outcome = mirelo::outcome(generator(), board);
         if ((outcome == mirelo::Outcome::checkmate) != (check && generate().size == 0)) fail("checkmate");

@@ -147,11 +147,6 @@ int with_borrow(Object* object, bool exclusive, Body&& body) noexcept {
 
 int error_text(const std::string& text) { return set_error(MIRELO_ERROR, text); }
 
-// Native memory beyond the records, as reported to collectors: a generator
-// holds its attack tables (4 MiB); boards share one pair of Zobrist tables
-// for the whole process.
-constexpr std::size_t ATTACK_TABLE_BYTES = std::size_t{4} << 20;
-
 // The flags set in the planes of the pieces (flag 64 * piece + square, as
 // expand_planes lays them out), read straight from the bitboards: a position
 // sets a few dozen of the 768.
@@ -274,7 +269,7 @@ int mirelo_move_text(uint16_t code, mirelo_out* out) {
 int mirelo_generator_new(mirelo_out* out) {
     return guarded([&] {
         out->generator = new mirelo_generator;
-        out->bytes = sizeof(mirelo_generator) + ATTACK_TABLE_BYTES;
+        out->bytes = sizeof(mirelo_generator);  // the attack tables are the process's
         return int{MIRELO_OK};
     });
 }

@@ -28,7 +28,7 @@ std::uint64_t castling_in_force(const Pieces& pieces, std::uint64_t info) {
 // The files of the side to move's en-passant rights on which a pawn of that
 // side can take legally: the square passed over is empty, a pawn attacks it,
 // and the capture does not leave the king attacked.
-std::uint64_t legal_en_passant(const Pieces& pieces, std::uint64_t info) {
+std::uint64_t legal_en_passant(const AttackTables& tables, const Pieces& pieces, std::uint64_t info) {
     const Color us = side_to_move(info);
     const SideFacts& ours = side(us);
     const std::uint64_t files = (info >> ours.en_passant_bit) & 0xFF;
@@ -48,7 +48,7 @@ std::uint64_t legal_en_passant(const Pieces& pieces, std::uint64_t info) {
             if (roles.problem != MoveRoles::Problem::none) continue;
             Pieces after = pieces;
             apply_move(after, move, roles);
-            if (!king_attacked(after, us, ray_attacks)) {
+            if (!tables.king_attacked(after, us)) {
                 legal |= std::uint64_t{1} << file;
                 break;
             }
@@ -91,13 +91,14 @@ auto restoring(Board& board, Count count) {
 
 }  // namespace
 
-bool is_check(const Board& board) { return king_attacked(board.pieces, board.side_to_move(), ray_attacks); }
+bool is_check(const Board& board) { return attack_tables().king_attacked(board.pieces, board.side_to_move()); }
 
 unsigned repetitions(const Board& board) {
     const Pieces& now = board.pieces;
     const std::uint64_t mover = board.to_move();
     const std::uint64_t rights = castling_in_force(now, board.info);
-    const std::uint64_t en_passant = legal_en_passant(now, board.info);
+    const AttackTables& tables = attack_tables();
+    const std::uint64_t en_passant = legal_en_passant(tables, now, board.info);
 
     // Walk the history backwards, restoring the saved words into a scratch
     // placement as pop_move would, and keep a mask of the words that differ
@@ -120,7 +121,7 @@ unsigned repetitions(const Board& board) {
         }
         const std::uint64_t info = record->info;
         if (differs == 0 && (info & WHITE_TO_MOVE) == mover && castling_in_force(past, info) == rights &&
-            legal_en_passant(past, info) == en_passant)
+            legal_en_passant(tables, past, info) == en_passant)
             ++count;
     }
     return count;
@@ -134,7 +135,7 @@ Outcome outcome(const MoveGenerator& generator, Board& board) {
     MoveList list;
     generator.moves(board, list);
     const bool stuck = list.size == 0;
-    if (stuck && generator.king_attacked(board.pieces, board.side_to_move())) return Outcome::checkmate;
+    if (stuck && is_check(board)) return Outcome::checkmate;
     if (insufficient_material(board.pieces)) return Outcome::insufficient_material;
     if (stuck) return Outcome::stalemate;
     if (repetitions(board) >= 5) return Outcome::fivefold_repetition;

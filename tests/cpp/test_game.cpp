@@ -1,10 +1,6 @@
-// The attack test without tables, repetitions over the undo stacks, the
-// outcome and the move-path counts.
+// Repetitions over the undo stacks, the outcome and the move-path counts.
 #include <gtest/gtest.h>
 
-#include <random>
-
-#include "attacks.h"
 #include "board.h"
 #include "game.h"
 #include "move_generator.h"
@@ -15,41 +11,6 @@ namespace {
 
 void play(Board& board, std::initializer_list<const char*> moves) {
     for (const char* text : moves) ASSERT_TRUE(board.push(ChessMove::from_str(text).value()));
-}
-
-TEST(RayAttacks, MatchTheMagicTablesOnRandomOccupancies) {
-    std::mt19937_64 rng(7);
-    for (int i = 0; i < 20000; ++i) {
-        const Bitboard occupied = rng() & rng();
-        const Square s = static_cast<Square>(rng() % 64);
-        for (const PieceType slider : {ROOK, BISHOP})
-            ASSERT_EQ(ray_attacks(s, occupied, slider), generator().slider_attacks(s, occupied, slider))
-                << s << " " << occupied;
-    }
-}
-
-TEST(RayAttacks, KingAttackedAgreesWithTheGeneratorAlongAPerftTree) {
-    // Every position two plies below kiwipete, both sides' kings.
-    Board board = board_of("r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -");
-    MoveList first;
-    generator().moves(board, first);
-    int checks = 0;
-    for (const ChessMove a : first) {
-        board.push_move(a);
-        MoveList second;
-        generator().moves(board, second);
-        for (const ChessMove b : second) {
-            board.push_move(b);
-            for (const Color c : {WHITE, BLACK}) {
-                const bool attacked = generator().king_attacked(board.pieces, c);
-                ASSERT_EQ(king_attacked(board.pieces, c, ray_attacks), attacked) << board.to_fen();
-                checks += attacked;
-            }
-            board.pop_move();
-        }
-        board.pop_move();
-    }
-    EXPECT_GT(checks, 0);
 }
 
 TEST(Repetitions, WalkTheUndoStacksWithoutChangingThem) {

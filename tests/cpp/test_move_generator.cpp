@@ -41,7 +41,7 @@ TEST(Tables, MasksAndOneToOneKeys) {
     EXPECT_EQ(bishop_relevance_mask(7), 0x0002040810204000ULL);
     for (Square s = 0; s < 64; ++s) {
         for (const PieceType slider : {ROOK, BISHOP}) {
-            const Magic& magic = generator().magic(s, slider);
+            const Magic& magic = attack_tables().magic(s, slider);
             const Bitboard mask = slider == ROOK ? rook_relevance_mask(s) : bishop_relevance_mask(s);
             ASSERT_EQ(magic.mask, mask);
             const int n = std::popcount(mask);
@@ -53,7 +53,7 @@ TEST(Tables, MasksAndOneToOneKeys) {
                 const unsigned key = magic.index(blockers);
                 ASSERT_LT(key, 1u << n);
                 keys.insert(key);
-                ASSERT_EQ(generator().slider_attacks(s, blockers, slider),
+                ASSERT_EQ(attack_tables().slider_attacks(s, blockers, slider),
                           walked_attacks(s, blockers, slider == ROOK ? ROOK_DIRECTIONS : BISHOP_DIRECTIONS));
                 blockers = (blockers - mask) & mask;
             } while (blockers);
@@ -67,15 +67,15 @@ TEST(Tables, Steps) {
     EXPECT_FALSE(step_target(7, 1, 1));
     EXPECT_FALSE(step_target(1, 6, 2));
     EXPECT_EQ(step_target(1, 17, 2), 18u);
-    EXPECT_EQ(generator().slider_attacks(0, 0, ROOK), 0x01010101010101FEULL);
-    EXPECT_EQ(generator().slider_attacks(0, square_bit(24), ROOK) & 0x0101010101010100ULL,
+    EXPECT_EQ(attack_tables().slider_attacks(0, 0, ROOK), 0x01010101010101FEULL);
+    EXPECT_EQ(attack_tables().slider_attacks(0, square_bit(24), ROOK) & 0x0101010101010100ULL,
               square_bit(8) | square_bit(16) | square_bit(24));
 }
 
 TEST(AttackTest, PiecesAttackingSquares) {
     const auto attacked = [](std::string_view fen, Square square, Color by) {
         const Board board = board_of(fen);
-        return generator().attacked(board.pieces, square, by, board.occupancy());
+        return attack_tables().attacked(board.pieces, square, by, board.occupancy());
     };
     EXPECT_TRUE(attacked("4k3/8/8/8/8/5n2/8/4K3 w - -", 4, BLACK));
     EXPECT_TRUE(attacked("4k3/8/8/8/8/8/3p4/4K3 w - -", 4, BLACK));
@@ -89,9 +89,9 @@ TEST(AttackTest, PiecesAttackingSquares) {
     EXPECT_TRUE(attacked("7k/8/8/8/8/8/3k4/4K3 w - -", 4, BLACK));
     // The king's neighbours, and the attackers named one by one.
     const Board board = board_of("4k3/8/8/8/8/5n2/3p4/r3K3 w - -");
-    EXPECT_EQ(generator().attackers_to(board.pieces, 4, BLACK, board.occupancy()),
+    EXPECT_EQ(attack_tables().attackers_to(board.pieces, 4, BLACK, board.occupancy()),
               square_bit(0) | square_bit(11) | square_bit(21));
-    EXPECT_EQ(generator().attackers_to(board.pieces, 11, WHITE, board.occupancy()), square_bit(4));
+    EXPECT_EQ(attack_tables().attackers_to(board.pieces, 11, WHITE, board.occupancy()), square_bit(4));
 }
 
 TEST(Generation, OrderOnTheListedPositions) {
