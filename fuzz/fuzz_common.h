@@ -54,7 +54,8 @@ inline bool same_state(const mirelo::Board& a, const mirelo::Board& b) {
     if (a.saved_pieces != b.saved_pieces) return false;
     if (a.move_stack.size() != b.move_stack.size()) return false;
     for (std::size_t i = 0; i < a.move_stack.size(); ++i)
-        if (a.move_stack[i].info != b.move_stack[i].info || a.move_stack[i].saved != b.move_stack[i].saved)
+        if (a.move_stack[i].info != b.move_stack[i].info || a.move_stack[i].saved != b.move_stack[i].saved ||
+            a.move_stack[i].progress != b.move_stack[i].progress)
             return false;
     return true;
 }

@@ -80,6 +80,22 @@ std::uint64_t rights_lost(unsigned mover, unsigned captured, Square from, Square
     return by_leaving | RIGHTS_LOST_BY_CAPTURE[captured][to];
 }
 
+// The MoveProgress bits of a move about to be played after the given history.
+std::uint8_t progress_of(const std::vector<MoveRecord>& history, ChessMove move, const MoveRoles& roles) {
+    std::uint8_t progress = history.empty() ? PAWNS_ONLY_ADVANCE : history.back().progress & PAWNS_ONLY_ADVANCE;
+    // A piece taken on the destination stood there; an en-passant victim may
+    // be missing, so that capture counts only as the pawn's advance.
+    if (roles.captured != NO_PIECE && roles.captured_on == move.to()) progress |= REMOVES_PIECE;
+    if (type_of(roles.mover) == PAWN) {
+        const Color c = color_of(roles.mover);
+        if (relative_rank(c, rank_of(move.to())) > relative_rank(c, rank_of(move.from())))
+            progress |= ADVANCES_PAWN;
+        else
+            progress &= ~PAWNS_ONLY_ADVANCE;
+    }
+    return progress;
+}
+
 }  // namespace
 
 std::array<Bitboard, 12> pieces_from_fen(std::string_view fen) {
@@ -274,7 +290,7 @@ void Board::play(ChessMove move, const MoveRoles& roles) {
         if (piece != NO_PIECE) saved = static_cast<std::uint16_t>(saved | (1u << piece));
     const std::size_t first = saved_pieces.size();
     for (Bitboard m = saved; m;) saved_pieces.push_back(pieces[pop_lowest(m)]);
-    move_stack.push_back(MoveRecord{info, saved});
+    move_stack.push_back(MoveRecord{info, saved, progress_of(move_stack, move, roles)});
 
     apply_move(pieces, move, roles);
     // The keys follow the bits that really changed, so they match the position

@@ -89,9 +89,23 @@ MoveRoles move_roles(const Pieces& pieces, Bitboard occupancy, ChessMove move);
 // Applies a move's changes to the bitboards; only the words of its roles change.
 void apply_move(Pieces& pieces, ChessMove move, const MoveRoles& roles);
 
+// What a move did that no later move undoes, for the search of repetitions.
+// No move puts a piece on the board, so the positions before a move that
+// takes one off all differ from those after it. While every pawn move of the
+// history has advanced its pawn, the same holds across a pawn's advance:
+// such moves only shorten the pawns' way to their last ranks or take pieces
+// off, and other moves change neither. (A typed move can take a pawn back,
+// which is why that second barrier needs the whole history to hold.)
+enum MoveProgress : std::uint8_t {
+    REMOVES_PIECE = 1,
+    ADVANCES_PAWN = 2,
+    PAWNS_ONLY_ADVANCE = 4,  // every pawn move so far, this one included, advanced
+};
+
 struct MoveRecord {
-    std::uint64_t info;   // info before the move
-    std::uint16_t saved;  // bit i: the move saved pieces[i] on saved_pieces
+    std::uint64_t info;     // info before the move
+    std::uint16_t saved;    // bit i: the move saved pieces[i] on saved_pieces
+    std::uint8_t progress;  // MoveProgress bits
 };
 
 inline Bitboard move_bit(Bitboard value, Square source, Square destination) {

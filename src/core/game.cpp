@@ -93,12 +93,20 @@ auto restoring(Board& board, Count count) {
 
 bool is_check(const Board& board) { return attack_tables().king_attacked(board.pieces, board.side_to_move()); }
 
+std::uint64_t rights_in_force(const Pieces& pieces, std::uint64_t info) {
+    const std::uint64_t en_passant = legal_en_passant(attack_tables(), pieces, info);
+    return (info & WHITE_TO_MOVE) | castling_in_force(pieces, info) |
+           en_passant << side(side_to_move(info)).en_passant_bit;
+}
+
 unsigned repetitions(const Board& board) {
     const Pieces& now = board.pieces;
-    const std::uint64_t mover = board.to_move();
-    const std::uint64_t rights = castling_in_force(now, board.info);
-    const AttackTables& tables = attack_tables();
-    const std::uint64_t en_passant = legal_en_passant(tables, now, board.info);
+    const std::uint64_t rights = rights_in_force(now, board.info);
+    // No earlier position can have the current placement beyond the last
+    // move that did what no later move undoes (see MoveProgress).
+    const bool pawns_only_advance =
+        board.move_stack.empty() || (board.move_stack.back().progress & PAWNS_ONLY_ADVANCE);
+    const std::uint8_t barriers = REMOVES_PIECE | (pawns_only_advance ? ADVANCES_PAWN : 0);
 
     // Walk the history backwards, restoring the saved words into a scratch
     // placement as pop_move would, and keep a mask of the words that differ
@@ -108,21 +116,17 @@ unsigned repetitions(const Board& board) {
     unsigned differs = 0;
     unsigned count = 1;
     for (auto record = board.move_stack.rbegin(); record != board.move_stack.rend(); ++record) {
-        // Each move's words lie in ascending piece order, the last move's last.
-        const std::size_t words = count_squares(record->saved);
-        if (words > unread) fail("Undo stacks do not match the move records");
-        unread -= words;
-        std::size_t word = unread;
-        for (Bitboard m = record->saved; m;) {
-            const unsigned piece = pop_lowest(m);
-            if (piece >= 12) fail("Undo stacks do not match the move records");
-            past[piece] = board.saved_pieces[word++];
+        if (record->progress & barriers) break;
+        // Each move's words lie in ascending piece order, the last move's
+        // last: read from the end, its highest piece comes first.
+        for (unsigned m = record->saved; m;) {
+            const unsigned piece = 31 - static_cast<unsigned>(std::countl_zero(m));
+            m ^= 1u << piece;
+            if (piece >= 12 || unread == 0) fail("Undo stacks do not match the move records");
+            past[piece] = board.saved_pieces[--unread];
             differs = (differs & ~(1u << piece)) | static_cast<unsigned>(past[piece] != now[piece]) << piece;
         }
-        const std::uint64_t info = record->info;
-        if (differs == 0 && (info & WHITE_TO_MOVE) == mover && castling_in_force(past, info) == rights &&
-            legal_en_passant(tables, past, info) == en_passant)
-            ++count;
+        if (differs == 0 && rights_in_force(past, record->info) == rights) ++count;
     }
     return count;
 }
@@ -132,9 +136,7 @@ bool insufficient_material(const Pieces& pieces) {
 }
 
 Outcome outcome(const MoveGenerator& generator, Board& board) {
-    MoveList list;
-    generator.moves(board, list);
-    const bool stuck = list.size == 0;
+    const bool stuck = !generator.has_legal_move(board);
     if (stuck && is_check(board)) return Outcome::checkmate;
     if (insufficient_material(board.pieces)) return Outcome::insufficient_material;
     if (stuck) return Outcome::stalemate;

@@ -1,5 +1,7 @@
 #include "move_generator.h"
 
+#include <type_traits>
+
 namespace mirelo {
 
 namespace {
@@ -93,6 +95,10 @@ void add_steps(MoveList& out, Square from, const Steps& steps, Bitboard allowed)
         if (has(allowed, steps.to[i])) out.push(from, steps.to[i], ORDINARY);
 }
 void add_steps(MoveCount& out, Square, const Steps&, Bitboard allowed) { out.size += count_squares(allowed); }
+
+// Whether generation would list any move: a count that stops at the first
+// group of moves with one.
+struct AnyMove : MoveCount {};
 
 }  // namespace
 
@@ -214,20 +220,39 @@ void MoveGenerator::generate(const Position& position, const Limits& limits, Out
     const Bitboard own = position.pieces_of(us);
     const Bitboard theirs = position.pieces_of(~us);
     const Bitboard occupied = own | theirs;
-    king_moves(position, us, limits, own, occupied, out);
-    for (Bitboard b = position.pieces[make_piece(us, KNIGHT)]; b;) {
-        const Square from = pop_lowest(b);
-        add_steps(out, from, KNIGHT_STEPS[from], KNIGHT_ATTACKS[from] & ~own & limits.allowed(from));
-    }
-    pawn_moves(position, us, limits, theirs, occupied, out);
-    // Rooks and queens along ranks and files, then bishops and queens along
-    // diagonals: queens take part in both passes.
-    const Bitboard queens = position.pieces[make_piece(us, QUEEN)];
-    for (const PieceType slider : {ROOK, BISHOP})
-        for (Bitboard b = position.pieces[make_piece(us, slider)] | queens; b;) {
+    const auto kings = [&] { king_moves(position, us, limits, own, occupied, out); };
+    const auto knights = [&] {
+        for (Bitboard b = position.pieces[make_piece(us, KNIGHT)]; b;) {
             const Square from = pop_lowest(b);
-            add_targets(out, from, tables_->slider_attacks(from, occupied, slider) & ~own & limits.allowed(from));
+            add_steps(out, from, KNIGHT_STEPS[from], KNIGHT_ATTACKS[from] & ~own & limits.allowed(from));
         }
+    };
+    const auto pawns = [&] { pawn_moves(position, us, limits, theirs, occupied, out); };
+    const auto sliders = [&] {
+        // Rooks and queens along ranks and files, then bishops and queens
+        // along diagonals: queens take part in both passes.
+        const Bitboard queens = position.pieces[make_piece(us, QUEEN)];
+        for (const PieceType slider : {ROOK, BISHOP})
+            for (Bitboard b = position.pieces[make_piece(us, slider)] | queens; b;) {
+                const Square from = pop_lowest(b);
+                add_targets(out, from, tables_->slider_attacks(from, occupied, slider) & ~own & limits.allowed(from));
+            }
+    };
+    if constexpr (std::is_same_v<Out, AnyMove>) {
+        // The king's moves last: each of its targets costs an attack test.
+        knights();
+        if (out.size) return;
+        pawns();
+        if (out.size) return;
+        sliders();
+        if (out.size) return;
+        kings();
+    } else {
+        kings();
+        knights();
+        pawns();
+        sliders();
+    }
 }
 
 void MoveGenerator::pseudo_moves(const Position& position, MoveList& out) const {
@@ -246,8 +271,11 @@ void MoveGenerator::legal_moves(const Position& position, Out& out) const {
     if (!king || (king & (king - 1)) || squares_held_twice(pieces)) {
         MoveList pseudo;
         pseudo_moves(position, pseudo);
-        for (const ChessMove move : pseudo)
-            if (keeps_king_safe(position, move)) out.push(move.from(), move.to(), move.special());
+        for (const ChessMove move : pseudo) {
+            if (!keeps_king_safe(position, move)) continue;
+            out.push(move.from(), move.to(), move.special());
+            if constexpr (std::is_same_v<Out, AnyMove>) return;
+        }
         return;
     }
     // A move of a piece other than the king exposes the king only by leaving
@@ -262,6 +290,12 @@ void MoveGenerator::legal_moves(const Position& position, Out& out) const {
 }
 
 void MoveGenerator::moves(const Position& position, MoveList& out) const { legal_moves(position, out); }
+
+bool MoveGenerator::has_legal_move(const Position& position) const {
+    AnyMove any;
+    legal_moves(position, any);
+    return any.size != 0;
+}
 
 std::uint64_t MoveGenerator::perft(const Position& position, int depth) const {
     if (depth <= 0) return 1;

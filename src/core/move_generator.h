@@ -52,6 +52,9 @@ public:
     // The legal moves of the side to move, in pseudo-legal order.
     void moves(const Position& position, MoveList& out) const;
 
+    // Whether moves() would list any, found without listing them all.
+    bool has_legal_move(const Position& position) const;
+
     // Number of legal move paths of the given depth, counted in bulk at the last ply.
     std::uint64_t perft(const Position& position, int depth) const;
 
@@ -61,7 +64,7 @@ private:
     // Whether the side to move's king stays safe when the move is played.
     bool keeps_king_safe(const Position& position, ChessMove move) const;
 
-    // Out is MoveList or MoveCount.
+    // Out is MoveList, MoveCount or a count that stops at the first move.
     template <typename Out>
     void generate(const Position& position, const Limits& limits, Out& out) const;
     template <typename Out>

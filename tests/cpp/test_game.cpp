@@ -1,9 +1,13 @@
 // Repetitions over the undo stacks, the outcome and the move-path counts.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "board.h"
 #include "game.h"
 #include "move_generator.h"
+#include "positions.h"
+#include "reference_repetitions.h"
 #include "support.h"
 
 namespace mirelo {
@@ -23,6 +27,49 @@ TEST(Repetitions, WalkTheUndoStacksWithoutChangingThem) {
     EXPECT_EQ(board.zobrist.z_key, key);
     board.pop_move();
     EXPECT_EQ(repetitions(board), 3u);
+}
+
+TEST(Repetitions, APawnTakenBackReopensTheHistory) {
+    Board board = board_of(DEFAULT_FEN);
+    play(board, {"e2e4", "g8f6", "e4e2", "f6g8"});
+    EXPECT_EQ(repetitions(board), 2u);
+    play(board, {"e2e4", "e7e5", "e4e2", "e5e7"});
+    EXPECT_EQ(repetitions(board), 3u);
+}
+
+TEST(Repetitions, AsManyAsTakingEveryMoveBackFinds) {
+    // Random games in which moves are also taken back as typed moves: pawns
+    // stepping backwards, pieces of the side not to move, captures undone
+    // only in part. The search stops at the last move no later one undoes.
+    std::mt19937_64 rng(11);
+    unsigned repeated = 0;
+    for (const testing::Position& p : testing::read_positions()) {
+        for (int game = 0; game < 8; ++game) {
+            Board board = board_of(p.fen);
+            std::vector<ChessMove> played;
+            for (int ply = 0; ply < 80; ++ply) {
+                MoveList list;
+                generator().moves(board, list);
+                const auto choice = rng() % 10;
+                if (choice < 5 && list.size) {
+                    played.push_back(list.moves[rng() % list.size]);
+                    ASSERT_TRUE(board.push(played.back()));
+                } else if (choice < 9 && !played.empty()) {
+                    // Back from where one of the last four moves went.
+                    const ChessMove m = played[played.size() - 1 - rng() % std::min<std::size_t>(played.size(), 4)];
+                    const ChessMove back = ChessMove::raw(m.to(), m.from(), ORDINARY);
+                    if (has(board.occupancy(), back.from()) && board.push(back)) played.push_back(back);
+                } else if (!played.empty()) {
+                    board.pop_move();
+                    played.pop_back();
+                }
+                const unsigned count = repetitions(board);
+                ASSERT_EQ(count, testing::reference_repetitions(board)) << p.name << " " << board.to_fen();
+                repeated += count > 1;
+            }
+        }
+    }
+    EXPECT_GT(repeated, 200u);
 }
 
 TEST(Repetitions, UndoStacksOutOfStepWithTheRecordsAreAnInternalFailure) {

@@ -141,8 +141,9 @@ void expect_filter_matches_reference(Board& board) {
     for (const ChessMove m : expected) reference.push(m.from(), m.to(), m.special());
     ASSERT_EQ(texts(list), texts(reference)) << fen << " info " << board.info;
     ASSERT_TRUE(std::equal(list.begin(), list.end(), expected.begin(), expected.end()));
-    // Perft counts the last ply without listing it.
+    // Perft counts the last ply without listing it; the outcome only asks for one.
     ASSERT_EQ(generator().perft(board, 1), expected.size()) << fen << " info " << board.info;
+    ASSERT_EQ(generator().has_legal_move(board), !expected.empty()) << fen << " info " << board.info;
     ASSERT_EQ(board.to_fen(), fen);
     ASSERT_EQ(board.zobrist.z_key, key);
     ASSERT_EQ(board.move_stack.size(), depth);
