@@ -62,7 +62,7 @@ inline bool same_state(const mirelo::Board& a, const mirelo::Board& b) {
 
 inline std::string describe(const mirelo::Board& board) {
     std::string text = board.to_fen() + " info=" + hex(board.info) + " key=" + hex(board.zobrist.z_key) +
-                       " sum=" + hex(board.zobrist.z_key16) + " history=" + std::to_string(board.move_stack.size()) +
+                       " key16=" + hex(board.zobrist.z_key16) + " history=" + std::to_string(board.move_stack.size()) +
                        " pieces=";
     for (const auto p : board.pieces) text += hex(p) + ",";
     return text;

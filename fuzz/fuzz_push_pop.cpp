@@ -35,6 +35,7 @@
 #include "move_generator.h"
 #include "reference_moves.h"
 #include "reference_repetitions.h"
+#include "text.h"
 
 using mirelo::Board;
 using mirelo::ChessMove;
@@ -62,8 +63,8 @@ struct Run {
     }
 
     void check() const {
-        const auto [key, sum] = fuzz::recomputed_keys(board);
-        if (board.zobrist.z_key != key || board.zobrist.z_key16 != sum) fail("keys no longer follow the position");
+        const auto [key, key16] = fuzz::recomputed_keys(board);
+        if (board.zobrist.z_key != key || board.zobrist.z_key16 != key16) fail("keys no longer follow the position");
         fuzz::check_stacks(board);
         if (board.move_stack.size() != before.size()) fail("history depth");
         if ((board.info >> 21) != high_info) fail("info bits above 20 changed");
@@ -90,11 +91,12 @@ struct Run {
         before.pop_back();
     }
 
-    // A move as the generator makes it, then as a user types it.
+    // A move as the generator lists it, then as a user types it.
     void push_generated(ChessMove move) {
         const Board earlier = board;
         try {
-            board.push_move(move);
+            if (const auto made = board.push(move); !made)
+                fail("generated move " + move.to_string() + " refused: " + made.error());
         } catch (const mirelo::Failure& failure) {
             fail("generated move " + move.to_string() + " failed: " + failure.message());
         }

@@ -1,7 +1,5 @@
 #include "attacks.h"
 
-#include <bit>
-
 namespace mirelo {
 
 // Rook magics, then bishop magics, by square.
@@ -39,7 +37,7 @@ struct Rays {
 constexpr Rays make_rays(const std::array<int, 4>& directions) {
     Rays rays;
     rays.direction = directions;
-    for (Square s = 0; s < 64; ++s)
+    for (Square s = SQ_A1; s <= SQ_H8; ++s)
         for (std::size_t d = 0; d < 4; ++d)
             for (auto to = step_target(s, directions[d], 1); to; to = step_target(*to, directions[d], 1))
                 rays.ray[s][d] |= square_bit(*to);
@@ -62,7 +60,7 @@ Bitboard ray_attacks(Square s, Bitboard blockers, PieceType slider) {
             continue;
         }
         // Rays towards higher squares meet their lowest blocker first.
-        const Square first = rays.direction[d] > 0 ? lowest(hit) : 63 - static_cast<Square>(std::countl_zero(hit));
+        const Square first = rays.direction[d] > 0 ? lowest(hit) : highest(hit);
         attacks |= ray & ~rays.ray[first][d];
     }
     return attacks;
@@ -72,7 +70,7 @@ Bitboard ray_attacks(Square s, Bitboard blockers, PieceType slider) {
 
 AttackTables::AttackTables() {
     Bitboard* entries = entries_.data();
-    for (Square s = 0; s < 64; ++s) {
+    for (Square s = SQ_A1; s <= SQ_H8; ++s) {
         for (const PieceType slider : {ROOK, BISHOP}) {
             Magic& m = magics_[2 * s + slider_index(slider)];
             m.mask = relevance_mask(s, slider);

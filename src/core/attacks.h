@@ -9,9 +9,10 @@
 #include <cstdint>
 #include <optional>
 
-#include "bits.h"
+#include "bitboard.h"
 #include "board.h"
 #include "side.h"
+#include "types.h"
 
 namespace mirelo {
 
@@ -24,17 +25,17 @@ constexpr std::array<int, 8> KNIGHT_DIRECTIONS = {-17, -15, -6, 10, 17, 15, 6, -
 // max_file_change (which is what stops a step from wrapping around the board
 // edge: a wrapped step changes the file by 6 or 7).
 constexpr std::optional<Square> step_target(Square from, int jump, unsigned max_file_change) {
-    const int to = static_cast<int>(from) + jump;
-    if (to < 0 || to > 63) return std::nullopt;
-    const int diff = (to & 7) - static_cast<int>(file_of(from));
+    const Square to = offset_square(from, jump);
+    if (!is_ok(to)) return std::nullopt;
+    const int diff = static_cast<int>(file_of(to)) - static_cast<int>(file_of(from));
     if (static_cast<unsigned>(diff < 0 ? -diff : diff) > max_file_change) return std::nullopt;
-    return static_cast<Square>(to);
+    return to;
 }
 
 template <std::size_t N>
 constexpr std::array<Bitboard, 64> make_step_masks(const std::array<int, N>& directions, unsigned max_file_change) {
     std::array<Bitboard, 64> masks{};
-    for (Square s = 0; s < 64; ++s)
+    for (Square s = SQ_A1; s <= SQ_H8; ++s)
         for (const int d : directions)
             if (const auto to = step_target(s, d, max_file_change)) masks[s] |= square_bit(*to);
     return masks;
@@ -46,7 +47,6 @@ inline constexpr auto KNIGHT_ATTACKS = make_step_masks(KNIGHT_DIRECTIONS, 2);
 inline constexpr std::array<std::array<Bitboard, 64>, 2> PAWN_ATTACKS = {
     make_step_masks(side(WHITE).pawn_captures, 1), make_step_masks(side(BLACK).pawn_captures, 1)};
 
-constexpr Bitboard RANK_1 = 0xFF, FILE_A = 0x0101010101010101ULL;
 constexpr Bitboard BOARD_EDGES = RANK_1 | (RANK_1 << 56) | FILE_A | (FILE_A << 7);
 
 // The squares whose occupancy decides a slider's attacks: its rays without
@@ -80,7 +80,7 @@ extern const std::array<std::array<std::uint64_t, 64>, 2> MAGIC_NUMBERS;
 // Entries of all the slider tables together: 2^n for a mask of n squares.
 constexpr std::size_t SLIDER_ENTRIES = [] {
     std::size_t entries = 0;
-    for (Square s = 0; s < 64; ++s)
+    for (Square s = SQ_A1; s <= SQ_H8; ++s)
         for (const PieceType slider : {ROOK, BISHOP}) entries += std::size_t{1} << count_squares(relevance_mask(s, slider));
     return entries;
 }();

@@ -35,11 +35,10 @@ std::uint64_t legal_en_passant(const AttackTables& tables, const Pieces& pieces,
     if (!files) return 0;
     const Bitboard occupied = occupancy(pieces);
     const Bitboard pawns = pieces[make_piece(us, PAWN)];
-    const Square passed_rank = relative_rank(us, 5);
     std::uint64_t legal = 0;
     for (Bitboard f = files; f;) {
-        const Square file = pop_lowest(f);
-        const Square passed = passed_rank * 8 + file;
+        const unsigned file = pop_lowest(f);
+        const Square passed = make_square(file, relative_rank(us, 5));
         if (has(occupied, passed)) continue;
         // A pawn of ours attacks the square from where a pawn of theirs on it would attack.
         for (Bitboard from = PAWN_ATTACKS[~us][passed] & pawns; from;) {
@@ -120,9 +119,9 @@ unsigned repetitions(const Board& board) {
         // Each move's words lie in ascending piece order, the last move's
         // last: read from the end, its highest piece comes first.
         for (unsigned m = record->saved; m;) {
-            const unsigned piece = 31 - static_cast<unsigned>(std::countl_zero(m));
+            const auto piece = static_cast<Piece>(31 - std::countl_zero(m));
             m ^= 1u << piece;
-            if (piece >= 12 || unread == 0) fail("Undo stacks do not match the move records");
+            if (piece > B_KING || unread == 0) fail("Undo stacks do not match the move records");
             past[piece] = board.saved_pieces[--unread];
             differs = (differs & ~(1u << piece)) | static_cast<unsigned>(past[piece] != now[piece]) << piece;
         }
@@ -156,7 +155,7 @@ std::vector<std::pair<ChessMove, std::uint64_t>> divide(const MoveGenerator& gen
     rows.reserve(list.size);
     restoring(board, [&] {
         for (const ChessMove move : list) {
-            board.push_move(move);
+            if (auto made = board.push(move); !made) fail(made.error());
             rows.emplace_back(move, generator.perft(board, depth - 1));
             board.pop_move();
         }

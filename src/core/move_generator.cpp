@@ -16,7 +16,7 @@ struct Steps {
 template <std::size_t N>
 constexpr std::array<Steps, 64> make_steps(const std::array<int, N>& directions, unsigned max_file_change) {
     std::array<Steps, 64> table{};
-    for (Square s = 0; s < 64; ++s)
+    for (Square s = SQ_A1; s <= SQ_H8; ++s)
         for (const int d : directions)
             if (const auto to = step_target(s, d, max_file_change))
                 table[s].to[table[s].count++] = static_cast<std::uint8_t>(*to);
@@ -39,7 +39,7 @@ struct Lines {
 
 constexpr Lines make_lines() {
     Lines lines;
-    for (Square a = 0; a < 64; ++a) {
+    for (Square a = SQ_A1; a <= SQ_H8; ++a) {
         // The rook and bishop directions come in opposite pairs: 8, -8, 1, -1, 9, -9, 7, -7.
         for (const auto& directions : {ROOK_DIRECTIONS, BISHOP_DIRECTIONS}) {
             for (std::size_t d = 0; d < 4; d += 2) {
@@ -52,7 +52,7 @@ constexpr Lines make_lines() {
                     }
                     whole |= passed;
                 }
-                for (Square s = 0; s < 64; ++s)
+                for (Square s = SQ_A1; s <= SQ_H8; ++s)
                     if (s != a && has(whole, s)) lines.line[a][s] = whole;
             }
         }
@@ -92,7 +92,7 @@ void add_targets(MoveCount& out, Square, Bitboard targets) { out.size += count_s
 // targets of the steps, in the order of the step list.
 void add_steps(MoveList& out, Square from, const Steps& steps, Bitboard allowed) {
     for (std::uint8_t i = 0; i < steps.count; ++i)
-        if (has(allowed, steps.to[i])) out.push(from, steps.to[i], ORDINARY);
+        if (const auto to = static_cast<Square>(steps.to[i]); has(allowed, to)) out.push(from, to, ORDINARY);
 }
 void add_steps(MoveCount& out, Square, const Steps&, Bitboard allowed) { out.size += count_squares(allowed); }
 
@@ -117,7 +117,7 @@ struct MoveGenerator::Limits {
 };
 
 bool MoveGenerator::keeps_king_safe(const Position& position, ChessMove move) const {
-    // Played on a scratch copy of the bitboards, exactly as push_move would
+    // Played on a scratch copy of the bitboards, exactly as push would
     // play it; dropping the copy takes the move back. A move the board would
     // refuse to play is not legal. Only malformed positions list one: an
     // en-passant flag pointing at the mover's own piece, or a square held
@@ -186,7 +186,7 @@ void MoveGenerator::pawn_moves(const Position& position, Color us, const Limits&
         if (PAWN_ATTACKS[us][from] & (theirs | en_passant_targets)) {
             const Steps& targets = PAWN_CAPTURES[us][from];
             for (std::uint8_t k = 0; k < targets.count; ++k) {
-                const Square to = targets.to[k];
+                const auto to = static_cast<Square>(targets.to[k]);
                 if (has(theirs, to) && has(allowed, to)) {
                     if (rank_of(from) == ours.promotion_rank)
                         promotions(from, to);
@@ -200,16 +200,16 @@ void MoveGenerator::pawn_moves(const Position& position, Color us, const Limits&
                     out.push(from, to, EN_PASSANT);
             }
         }
-        const Square to = from + static_cast<Square>(ours.pawn_push);  // wraps past 63 below rank 1
-        if (to > 63 || has(occupied, to)) continue;
+        const Square to = offset_square(from, ours.pawn_push);
+        if (!is_ok(to) || has(occupied, to)) continue;
         if (rank_of(from) == ours.promotion_rank) {
             if (has(allowed, to)) promotions(from, to);
             continue;
         }
         if (has(allowed, to)) out.push(from, to, ORDINARY);
         if (rank_of(from) == ours.start_rank) {
-            const Square to2 = to + static_cast<Square>(ours.pawn_push);
-            if (to2 <= 63 && !has(occupied, to2) && has(allowed, to2)) out.push(from, to2, DOUBLE_STEP);
+            const Square to2 = offset_square(to, ours.pawn_push);
+            if (is_ok(to2) && !has(occupied, to2) && has(allowed, to2)) out.push(from, to2, DOUBLE_STEP);
         }
     }
 }
@@ -257,7 +257,7 @@ void MoveGenerator::generate(const Position& position, const Limits& limits, Out
 
 void MoveGenerator::pseudo_moves(const Position& position, MoveList& out) const {
     out.size = 0;
-    generate(position, Limits{false, 0, ~Bitboard{0}, 0}, out);
+    generate(position, Limits{false, SQ_NONE, ~Bitboard{0}, 0}, out);
 }
 
 template <typename Out>

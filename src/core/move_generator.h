@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "attacks.h"
-#include "bits.h"
+#include "bitboard.h"
 #include "board.h"
 #include "chess_move.h"
 
