@@ -4,8 +4,6 @@
 // bitboards. A square is rank * 8 + file (a1 = 0, h1 = 7, a8 = 56, h8 = 63).
 #pragma once
 
-#include <cstddef>
-
 namespace mirelo {
 
 enum Color : unsigned { WHITE, BLACK };
