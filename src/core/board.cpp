@@ -300,9 +300,12 @@ void Board::play(ChessMove move, const MoveRoles& roles) {
 
 void Board::pop_move() {
     if (move_stack.empty()) fail("No move to take back");
-    const MoveRecord record = move_stack.back();
-    const std::uint64_t changed_info = info ^ record.info;
-    const std::size_t count = count_squares(record.saved);
+    // Field by field: a load of the whole record, just written by push in
+    // parts, would wait for those stores to reach the cache.
+    const std::uint64_t before = move_stack.back().info;
+    const unsigned saved_mask = move_stack.back().saved;
+    const std::uint64_t changed_info = info ^ before;
+    const std::size_t count = count_squares(saved_mask);
     // Pushes and pops keep one saved word per bit of every record, and info
     // bits above 21 never change; the check only guards that invariant.
     if ((changed_info >> INFO_FEATURE_BITS) != 0 || saved_pieces.size() < count)
@@ -310,10 +313,10 @@ void Board::pop_move() {
 
     move_stack.pop_back();
     zobrist.xor_info_bits(changed_info);
-    info = record.info;
+    info = before;
     const std::size_t first = saved_pieces.size() - count;
     std::size_t word = first;
-    for (unsigned m = record.saved; m;) {
+    for (unsigned m = saved_mask; m;) {
         const Piece piece = pop_piece(m);
         const Bitboard saved = saved_pieces[word++];
         zobrist.xor_squares(piece, pieces[piece] ^ saved);
