@@ -54,14 +54,15 @@ inline bool same_state(const mirelo::Board& a, const mirelo::Board& b) {
     if (a.saved_pieces != b.saved_pieces) return false;
     if (a.move_stack.size() != b.move_stack.size()) return false;
     for (std::size_t i = 0; i < a.move_stack.size(); ++i)
-        if (a.move_stack[i].info != b.move_stack[i].info || a.move_stack[i].saved != b.move_stack[i].saved)
+        if (a.move_stack[i].info != b.move_stack[i].info || a.move_stack[i].saved != b.move_stack[i].saved ||
+            a.move_stack[i].progress != b.move_stack[i].progress)
             return false;
     return true;
 }
 
 inline std::string describe(const mirelo::Board& board) {
     std::string text = board.to_fen() + " info=" + hex(board.info) + " key=" + hex(board.zobrist.z_key) +
-                       " sum=" + hex(board.zobrist.z_key16) + " history=" + std::to_string(board.move_stack.size()) +
+                       " key16=" + hex(board.zobrist.z_key16) + " history=" + std::to_string(board.move_stack.size()) +
                        " pieces=";
     for (const auto p : board.pieces) text += hex(p) + ",";
     return text;

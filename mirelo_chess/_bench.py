@@ -318,6 +318,36 @@ def _random_game(mc, generator, game, plies):
     raise RuntimeError(f"no seeded game of {plies} plies is still going on")
 
 
+def _playouts(mc, game, games):
+    """Plies of seeded random games played to their end, the loop a
+    reinforcement-learning user writes."""
+    import random
+    choice = random.Random(0).choice
+    generator = mc.MoveGenerator()
+    outcome = game.outcome
+    plies = 0
+    for _ in range(games):
+        board = mc.Board()
+        while outcome(generator, board) is None:
+            board.push(choice(generator(board)))
+            plies += 1
+    return plies
+
+
+def _chess_playouts(chess, games):
+    """The same loop with python-chess (whose outcome() also ends a game by
+    the 75-move rule)."""
+    import random
+    choice = random.Random(0).choice
+    plies = 0
+    for _ in range(games):
+        board = chess.Board()
+        while board.outcome() is None:
+            board.push(choice(list(board.legal_moves)))
+            plies += 1
+    return plies
+
+
 # Run in a fresh interpreter, so that memory freed by an earlier workload is
 # not reused: prints the growth of the resident set per board while it holds
 # n boards built from the given FENs in turn.
@@ -616,6 +646,23 @@ def run(floor=None, quick=False, only=None, chess_module=None, use_chess=True, l
                               Job("g(b)", "pass", {"g": generator, "b": long_game}, unroll=4))
         rows.append(Row("outcome(generator, board)", t, "generator(board)", tb, "floor",
                         note="100-ply history", error=error))
+
+        say("game: random playouts")
+        games, chess_games = (20, 2) if quick else (50, 5)
+        if PYPY:  # warm JIT code on both sides
+            _playouts(mc, game, games)
+            if chess:
+                _chess_playouts(chess, chess_games)
+        (t, plies), (tb, chess_plies) = Timer.once(
+            (lambda: _playouts(mc, game, games), 2 if quick else 5),
+            (lambda: _chess_playouts(chess, chess_games), 1 if quick else 3) if chess else None)
+        t /= plies
+        note = f"{games} games, {plies} plies, {1 / t / 1e3:.0f} k plies/s"
+        rows.append(Row("random playout, per ply", t, note=note))
+        if chess:
+            tb /= chess_plies
+            rows.append(Row("random playout, per ply", t, "python-chess playout", tb, "faster",
+                            note=f"python-chess {1 / tb / 1e3:.1f} k plies/s"))
 
     # 9. NumPy arrays for neural networks
     if "arrays" in groups:

@@ -1,6 +1,5 @@
 #include "board.h"
 
-#include <algorithm>
 #include <cstring>
 #include <utility>
 #include <tuple>
@@ -28,8 +27,8 @@ void for_each_part_reversed(std::string_view text, Visit visit) {
     }
 }
 
-std::array<Bitboard, 12> pieces_from_board_field(std::string_view field) {
-    std::array<Bitboard, 12> pieces{};
+Pieces pieces_from_board_field(std::string_view field) {
+    Pieces pieces{};
     std::uint32_t counter = 0;  // wraps like the unsigned 32-bit count it is
     for_each_part_reversed(field, [&](std::string_view part) {
         for (const char c : part) {
@@ -39,7 +38,7 @@ std::array<Bitboard, 12> pieces_from_board_field(std::string_view field) {
             }
             const char* letter = std::strchr(PIECE_LETTERS, c);
             if (c == '\0' || letter == nullptr) fail("Invalid piece type");
-            pieces[static_cast<std::size_t>(letter - PIECE_LETTERS)] |= square_bit(counter % 64);
+            pieces[static_cast<std::size_t>(letter - PIECE_LETTERS)] |= square_bit(static_cast<Square>(counter % 64));
             ++counter;
         }
     });
@@ -48,8 +47,8 @@ std::array<Bitboard, 12> pieces_from_board_field(std::string_view field) {
 
 // Castling rights (info bits) lost when piece leaves square: the king loses
 // both of its side's rights, a rook leaving its corner the one of that corner.
-constexpr std::array<std::array<std::uint8_t, 64>, 12> make_rights_lost_by_leaving() {
-    std::array<std::array<std::uint8_t, 64>, 12> table{};
+constexpr std::array<std::array<std::uint8_t, SQUARE_NB>, PIECE_NB> make_rights_lost_by_leaving() {
+    std::array<std::array<std::uint8_t, SQUARE_NB>, PIECE_NB> table{};
     for (const Color c : {WHITE, BLACK}) {
         for (const Castling& castling : side(c).castling) {
             const auto right = static_cast<std::uint8_t>(1 << castling.right);
@@ -64,8 +63,8 @@ constexpr auto RIGHTS_LOST_BY_LEAVING = make_rights_lost_by_leaving();
 
 // Castling rights lost when piece is captured on square: a rook on its corner,
 // the same right as the rook leaving it.
-constexpr std::array<std::array<std::uint8_t, 64>, 13> make_rights_lost_by_capture() {
-    std::array<std::array<std::uint8_t, 64>, 13> table{};  // row NO_PIECE stays empty
+constexpr std::array<std::array<std::uint8_t, SQUARE_NB>, PIECE_NB + 1> make_rights_lost_by_capture() {
+    std::array<std::array<std::uint8_t, SQUARE_NB>, PIECE_NB + 1> table{};  // row NO_PIECE stays empty
     for (const Color c : {WHITE, BLACK}) table[make_piece(c, ROOK)] = RIGHTS_LOST_BY_LEAVING[make_piece(c, ROOK)];
     return table;
 }
@@ -75,14 +74,30 @@ constexpr auto RIGHTS_LOST_BY_CAPTURE = make_rights_lost_by_capture();
 // The castling rights a move takes away. Only the side to move's own king or
 // rook gives up rights by moving (a piece of the other side moved out of turn
 // keeps them); a rook captured on its corner loses its right whoever captures.
-std::uint64_t rights_lost(unsigned mover, unsigned captured, Square from, Square to, Color us) {
+std::uint64_t rights_lost(Piece mover, Piece captured, Square from, Square to, Color us) {
     const std::uint64_t by_leaving = color_of(mover) == us ? RIGHTS_LOST_BY_LEAVING[mover][from] : 0;
     return by_leaving | RIGHTS_LOST_BY_CAPTURE[captured][to];
 }
 
+// The MoveProgress bits of a move about to be played after the given history.
+std::uint8_t progress_of(const std::vector<MoveRecord>& history, ChessMove move, const MoveRoles& roles) {
+    std::uint8_t progress = history.empty() ? PAWNS_ONLY_ADVANCE : history.back().progress & PAWNS_ONLY_ADVANCE;
+    // A piece taken on the destination stood there; an en-passant victim may
+    // be missing, so that capture counts only as the pawn's advance.
+    if (roles.captured != NO_PIECE && roles.captured_on == move.to()) progress |= REMOVES_PIECE;
+    if (type_of(roles.mover) == PAWN) {
+        const Color c = color_of(roles.mover);
+        if (relative_rank(c, rank_of(move.to())) > relative_rank(c, rank_of(move.from())))
+            progress |= ADVANCES_PAWN;
+        else
+            progress &= ~PAWNS_ONLY_ADVANCE;
+    }
+    return progress;
+}
+
 }  // namespace
 
-std::array<Bitboard, 12> pieces_from_fen(std::string_view fen) {
+Pieces pieces_from_fen(std::string_view fen) {
     std::string_view field;
     if (split_fields(fen, &field, 1) == 0) fail("Missing FEN field: board");
     return pieces_from_board_field(field);
@@ -191,23 +206,23 @@ std::expected<void, std::string> Board::push(ChessMove move) {
 
 MoveRoles move_roles(const Pieces& pieces, Bitboard occupancy, ChessMove move) {
     const Square from = move.from(), to = move.to();
-    MoveRoles roles{piece_on(pieces, from, 0, 12, occupancy), NO_PIECE, NO_PIECE, NO_PIECE, to, 0, 0,
+    MoveRoles roles{piece_on(pieces, from, occupancy), NO_PIECE, NO_PIECE, NO_PIECE, to, SQ_NONE, SQ_NONE,
                     MoveRoles::Problem::none};
     if (roles.mover == NO_PIECE) {
         roles.problem = MoveRoles::Problem::empty_square;
         return roles;
     }
-    const unsigned mover = roles.mover;
+    const Piece mover = roles.mover;
     const Color us = color_of(mover), them = ~us;
     const SideFacts& ours = side(us);
 
-    roles.captured = piece_on(pieces, to, make_piece(them, PAWN), make_piece(them, KING) + 1, occupancy);
+    roles.captured = piece_on(pieces, to, occupancy, them);
     if (type_of(mover) == PAWN) {
         if (roles.captured == NO_PIECE && file_of(from) != file_of(to)) {
             // En passant: the opposing pawn stands behind the destination, seen
             // from the moving pawn. Off the board there is nothing to take.
             roles.captured = make_piece(them, PAWN);
-            roles.captured_on = static_cast<Square>(static_cast<int>(to) - ours.pawn_push);
+            roles.captured_on = offset_square(to, -ours.pawn_push);
         }
         // Either end rank: a typed pawn move may go backwards, and is taken as given.
         if (rank_of(to) == 0 || rank_of(to) == 7) {
@@ -237,7 +252,7 @@ MoveRoles move_roles(const Pieces& pieces, Bitboard occupancy, ChessMove move) {
 void apply_move(Pieces& pieces, ChessMove move, const MoveRoles& roles) {
     const Square from = move.from(), to = move.to();
     pieces[roles.mover] = move_bit(pieces[roles.mover], from, to);
-    if (roles.captured != NO_PIECE && roles.captured_on < 64)
+    if (roles.captured != NO_PIECE && is_ok(roles.captured_on))
         pieces[roles.captured] = delete_bit(pieces[roles.captured], roles.captured_on);
     if (roles.rook != NO_PIECE) pieces[roles.rook] = move_bit(pieces[roles.rook], roles.rook_from, roles.rook_to);
     if (roles.promotion != NO_PIECE) {
@@ -246,16 +261,9 @@ void apply_move(Pieces& pieces, ChessMove move, const MoveRoles& roles) {
     }
 }
 
-void Board::push_move(ChessMove move) {
-    const MoveRoles roles = move_roles(pieces, occupancy(), move);
-    if (roles.problem == MoveRoles::Problem::empty_square) fail("No piece to move on " + square_name(move.from()));
-    if (roles.problem == MoveRoles::Problem::promotion_needed) fail("Promotion piece needed for " + move.to_string());
-    play(move, roles);
-}
-
 std::uint64_t info_after(std::uint64_t info, ChessMove move, const MoveRoles& roles) {
     const Square from = move.from(), to = move.to();
-    const unsigned mover = roles.mover;
+    const Piece mover = roles.mover;
     // A pawn two ranks forward, seen from its colour, opens en passant for the
     // other side on the file it lands on.
     const Color mover_colour = color_of(mover);
@@ -270,18 +278,18 @@ std::uint64_t info_after(std::uint64_t info, ChessMove move, const MoveRoles& ro
 void Board::play(ChessMove move, const MoveRoles& roles) {
     // Save every word about to change, then the record.
     std::uint16_t saved = 0;
-    for (const unsigned piece : {roles.mover, roles.captured, roles.rook, roles.promotion})
+    for (const Piece piece : {roles.mover, roles.captured, roles.rook, roles.promotion})
         if (piece != NO_PIECE) saved = static_cast<std::uint16_t>(saved | (1u << piece));
     const std::size_t first = saved_pieces.size();
-    for (Bitboard m = saved; m;) saved_pieces.push_back(pieces[pop_lowest(m)]);
-    move_stack.push_back(MoveRecord{info, saved});
+    for (unsigned m = saved; m;) saved_pieces.push_back(pieces[pop_piece(m)]);
+    move_stack.push_back(MoveRecord{info, saved, progress_of(move_stack, move, roles)});
 
     apply_move(pieces, move, roles);
     // The keys follow the bits that really changed, so they match the position
     // whatever the move was.
     std::size_t word = first;
-    for (Bitboard m = saved; m;) {
-        const unsigned piece = pop_lowest(m);
+    for (unsigned m = saved; m;) {
+        const Piece piece = pop_piece(m);
         zobrist.xor_squares(piece, saved_pieces[word++] ^ pieces[piece]);
     }
 
@@ -292,9 +300,12 @@ void Board::play(ChessMove move, const MoveRoles& roles) {
 
 void Board::pop_move() {
     if (move_stack.empty()) fail("No move to take back");
-    const MoveRecord record = move_stack.back();
-    const std::uint64_t changed_info = info ^ record.info;
-    const std::size_t count = count_squares(record.saved);
+    // Field by field: a load of the whole record, just written by push in
+    // parts, would wait for those stores to reach the cache.
+    const std::uint64_t before = move_stack.back().info;
+    const unsigned saved_mask = move_stack.back().saved;
+    const std::uint64_t changed_info = info ^ before;
+    const std::size_t count = count_squares(saved_mask);
     // Pushes and pops keep one saved word per bit of every record, and info
     // bits above 21 never change; the check only guards that invariant.
     if ((changed_info >> INFO_FEATURE_BITS) != 0 || saved_pieces.size() < count)
@@ -302,11 +313,11 @@ void Board::pop_move() {
 
     move_stack.pop_back();
     zobrist.xor_info_bits(changed_info);
-    info = record.info;
+    info = before;
     const std::size_t first = saved_pieces.size() - count;
     std::size_t word = first;
-    for (Bitboard m = record.saved; m;) {
-        const unsigned piece = pop_lowest(m);
+    for (unsigned m = saved_mask; m;) {
+        const Piece piece = pop_piece(m);
         const Bitboard saved = saved_pieces[word++];
         zobrist.xor_squares(piece, pieces[piece] ^ saved);
         pieces[piece] = saved;

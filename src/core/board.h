@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -10,10 +11,11 @@
 #include <string_view>
 #include <vector>
 
-#include "bits.h"
+#include "bitboard.h"
 #include "chess_move.h"
 #include "failure.h"
 #include "side.h"
+#include "types.h"
 #include "zobrist.h"
 
 namespace mirelo {
@@ -25,9 +27,7 @@ constexpr std::string_view DEFAULT_FEN = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNB
 constexpr std::size_t FEN_CAPACITY = 96;
 
 // Piece placement expanded to 12 planes of 64 flags (byte 64 * piece + square).
-using Planes = std::array<std::uint8_t, 12 * 64>;
-
-using Pieces = std::array<Bitboard, 12>;
+using Planes = std::array<std::uint8_t, PIECE_NB * SQUARE_NB>;
 
 inline Bitboard occupancy(const Pieces& pieces) {
     Bitboard all = 0;
@@ -37,7 +37,7 @@ inline Bitboard occupancy(const Pieces& pieces) {
 
 // The squares of one colour's six pieces.
 inline Bitboard pieces_of(const Pieces& pieces, Color c) {
-    const unsigned first = make_piece(c, PAWN);
+    const Piece first = make_piece(c, PAWN);
     return pieces[first] | pieces[first + 1] | pieces[first + 2] | pieces[first + 3] | pieces[first + 4] |
            pieces[first + 5];
 }
@@ -52,28 +52,33 @@ inline Bitboard squares_held_twice(const Pieces& pieces) {
     return twice;
 }
 
-// The lowest piece index in [first, last) holding square, or NO_PIECE; a
-// square outside blockers holds nothing.
-inline unsigned piece_on(const Pieces& pieces, Square square, unsigned first, unsigned last, Bitboard blockers) {
-    if (!has(blockers, square)) return NO_PIECE;
-    for (unsigned i = first; i < last; ++i)
-        if (has(pieces[i], square)) return i;
+// The lowest piece from first up to, not including, end that holds square,
+// or NO_PIECE; a square outside occupied holds nothing.
+inline Piece piece_on(const Pieces& pieces, Square square, Bitboard occupied, Piece first = W_PAWN,
+                      Piece end = NO_PIECE) {
+    if (!has(occupied, square)) return NO_PIECE;
+    for (Piece p = first; p < end; ++p)
+        if (has(pieces[p], square)) return p;
     return NO_PIECE;
 }
 
-// What a move does to the piece bitboards: the piece indexes it touches and
-// the squares involved. Absent roles are NO_PIECE.
+// The piece of colour c on square, or NO_PIECE.
+inline Piece piece_on(const Pieces& pieces, Square square, Bitboard occupied, Color c) {
+    return piece_on(pieces, square, occupied, make_piece(c, PAWN), static_cast<Piece>(make_piece(c, KING) + 1));
+}
+
+// What a move does to the piece bitboards: the pieces it touches and the
+// squares involved. Absent roles are NO_PIECE and SQ_NONE.
 struct MoveRoles {
-    unsigned mover;
-    unsigned captured;
-    unsigned rook;       // the castling rook
-    unsigned promotion;  // the piece a pawn becomes
-    Square captured_on;  // 64 or more: an en-passant victim off the board
+    Piece mover;
+    Piece captured;
+    Piece rook;          // the castling rook
+    Piece promotion;     // the piece a pawn becomes
+    Square captured_on;  // SQ_NONE: an en-passant victim off the board
     Square rook_from;
     Square rook_to;
-    // Why the move cannot be played as it stands. The first two stop any
-    // make; the board also refuses the last two when a user types them, since
-    // they would leave two pieces on one square.
+    // Why the move cannot be played as it stands. The board refuses each:
+    // the last two would leave two pieces on one square.
     enum class Problem : std::uint8_t {
         none,
         empty_square,       // nothing on the from-square
@@ -89,10 +94,31 @@ MoveRoles move_roles(const Pieces& pieces, Bitboard occupancy, ChessMove move);
 // Applies a move's changes to the bitboards; only the words of its roles change.
 void apply_move(Pieces& pieces, ChessMove move, const MoveRoles& roles);
 
-struct MoveRecord {
-    std::uint64_t info;   // info before the move
-    std::uint16_t saved;  // bit i: the move saved pieces[i] on saved_pieces
+// What a move did that no later move undoes, for the search of repetitions.
+// No move puts a piece on the board, so the positions before a move that
+// takes one off all differ from those after it. While every pawn move of the
+// history has advanced its pawn, the same holds across a pawn's advance:
+// such moves only shorten the pawns' way to their last ranks or take pieces
+// off, and other moves change neither. (A typed move can take a pawn back,
+// which is why that second barrier needs the whole history to hold.)
+enum MoveProgress : std::uint8_t {
+    REMOVES_PIECE = 1,
+    ADVANCES_PAWN = 2,
+    PAWNS_ONLY_ADVANCE = 4,  // every pawn move so far, this one included, advanced
 };
+
+struct MoveRecord {
+    std::uint64_t info;     // info before the move
+    std::uint16_t saved;    // bit p: the move saved pieces[p] on saved_pieces
+    std::uint8_t progress;  // MoveProgress bits
+};
+
+// Removes and returns the lowest piece of a mask like MoveRecord::saved.
+constexpr Piece pop_piece(unsigned& mask) {
+    const auto p = static_cast<Piece>(std::countr_zero(mask));
+    mask &= mask - 1;
+    return p;
+}
 
 inline Bitboard move_bit(Bitboard value, Square source, Square destination) {
     const Bitboard source_bit = (value >> source) & 1;
@@ -105,7 +131,7 @@ inline Bitboard delete_bit(Bitboard value, Square index) { return value & ~squar
 // Squares are counted continuously over the whole field, rank 1 first, modulo
 // 64; a character that is not a piece letter, a digit or "/" is an internal
 // failure.
-std::array<Bitboard, 12> pieces_from_fen(std::string_view fen);
+Pieces pieces_from_fen(std::string_view fen);
 
 // The info word after a move with the given roles, played by the side to move:
 // the side flips, en passant opens behind a pawn's double step, and castling
@@ -148,18 +174,13 @@ struct Board : Position {
     std::size_t write_fen(char* out) const;
     std::string to_fen() const;
 
-    // Makes a move as the generator produces them; a move from an empty square
-    // is an internal failure and changes nothing.
-    void push_move(ChessMove move);
-
-    // Makes a move typed by a user: refuses, as an error text and before
-    // anything changes, a pawn reaching the last rank without a promotion
-    // piece, a move onto a piece of the mover's own colour, and castling whose
-    // rook would land on an occupied square.
+    // Makes a move, whether a user typed it or the generator listed it:
+    // refuses, as an error text and before anything changes, a pawn reaching
+    // the last rank without a promotion piece, a move onto a piece of the
+    // mover's own colour, and castling whose rook would land on an occupied
+    // square (no legal move is any of these). A move from an empty square is
+    // an internal failure and changes nothing.
     std::expected<void, std::string> push(ChessMove move);
-
-    // Makes a move whose roles are known and playable.
-    void play(ChessMove move, const MoveRoles& roles);
 
     // Takes the last move back; with no history it is an internal failure.
     void pop_move();
@@ -167,6 +188,10 @@ struct Board : Position {
     // Mirrors the position colour for colour, forgets the history and
     // computes the keys of the mirrored position.
     void reflect();
+
+private:
+    // Makes a move whose roles are known and playable.
+    void play(ChessMove move, const MoveRoles& roles);
 };
 
 }  // namespace mirelo

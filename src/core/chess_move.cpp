@@ -11,7 +11,7 @@ ChessMove ChessMove::make(unsigned from, unsigned to, unsigned special) {
     if (from >= 64) fail("Invalid FROM int");
     if (to >= 64) fail("Invalid TO int");
     if (special >= 16) fail("Invalid SPECIAL int");
-    return raw(from, to, special);
+    return raw(static_cast<Square>(from), static_cast<Square>(to), special);
 }
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "bits.h"
+#include "types.h"
 
 namespace mirelo {
 
@@ -45,8 +45,8 @@ struct ChessMove {
     // internal failures.
     static std::expected<ChessMove, std::string> from_str(std::string_view text);
 
-    constexpr Square from() const { return data & 63; }
-    constexpr Square to() const { return (data >> 6) & 63; }
+    constexpr Square from() const { return static_cast<Square>(data & 63); }
+    constexpr Square to() const { return static_cast<Square>((data >> 6) & 63); }
     constexpr unsigned special() const { return data >> 12; }
     constexpr bool operator==(const ChessMove&) const = default;
 

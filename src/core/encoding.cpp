@@ -27,7 +27,7 @@ template <typename Element, Element one>
 void spread(const Pieces& pieces, unsigned char* out) {
     static constexpr auto table = make_spread<Element, one>();
     constexpr std::size_t row = sizeof table[0];
-    for (std::size_t p = 0; p < 12; ++p)
+    for (std::size_t p = 0; p < PIECE_NB; ++p)
         for (std::size_t r = 0; r < 8; ++r)
             std::memcpy(out + (8 * p + r) * row, &table[(pieces[p] >> (8 * r)) & 0xFF], row);
 }
@@ -108,13 +108,13 @@ constexpr std::uint16_t plane_move(unsigned plane, Square from) {
     }
     const int to_rank = rank + step.rank, to_file = file + step.file;
     if (to_rank < 0 || to_rank > 7 || to_file < 0 || to_file > 7) return NO_MOVE;
-    return ChessMove::raw(from, static_cast<Square>(8 * to_rank + to_file), special).data;
+    return ChessMove::raw(from, make_square(static_cast<unsigned>(to_file), static_cast<unsigned>(to_rank)), special).data;
 }
 
 constexpr std::array<std::uint16_t, MOVE_INDEX_SIZE> make_index_moves() {
     std::array<std::uint16_t, MOVE_INDEX_SIZE> table{};
     for (unsigned plane = 0; plane < MOVE_PLANES; ++plane)
-        for (Square from = 0; from < 64; ++from) table[64 * plane + from] = plane_move(plane, from);
+        for (Square from = SQ_A1; from <= SQ_H8; ++from) table[64 * plane + from] = plane_move(plane, from);
     return table;
 }
 
@@ -189,11 +189,12 @@ std::optional<unsigned> move_index(std::string_view text) {
         // The generator writes the piece a pawn becomes as a black piece letter.
         const std::size_t letter = std::string_view(PIECE_LETTERS).find(text[4]);
         if (letter == std::string_view::npos) return std::nullopt;
-        const auto piece = static_cast<unsigned>(letter);
-        special = static_cast<unsigned>(type_of(piece)) - KNIGHT + PROMOTE_KNIGHT;  // wraps for a pawn
-        if (color_of(piece) != BLACK || !is_promotion(special)) return std::nullopt;
+        const auto piece = static_cast<Piece>(letter);
+        const PieceType type = type_of(piece);
+        if (color_of(piece) != BLACK || type == PAWN || type == KING) return std::nullopt;
+        special = PROMOTE_KNIGHT + (type - KNIGHT);
     }
-    return index_of(8 * from_rank + from_file, 8 * to_rank + to_file, special);
+    return index_of(make_square(from_file, from_rank), make_square(to_file, to_rank), special);
 }
 
 std::size_t move_text(std::size_t index, char* out) {

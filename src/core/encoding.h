@@ -43,7 +43,7 @@ enum class PlaneElement : std::uint8_t {
     single,   // IEEE binary32, in the machine's byte order
 };
 
-constexpr std::size_t PLANE_FLAGS = 12 * 64;
+constexpr std::size_t PLANE_FLAGS = PIECE_NB * SQUARE_NB;
 
 constexpr std::size_t element_size(PlaneElement element) {
     return element == PlaneElement::byte ? 1 : element == PlaneElement::half ? 2 : 4;

@@ -28,18 +28,17 @@ std::uint64_t castling_in_force(const Pieces& pieces, std::uint64_t info) {
 // The files of the side to move's en-passant rights on which a pawn of that
 // side can take legally: the square passed over is empty, a pawn attacks it,
 // and the capture does not leave the king attacked.
-std::uint64_t legal_en_passant(const Pieces& pieces, std::uint64_t info) {
+std::uint64_t legal_en_passant(const AttackTables& tables, const Pieces& pieces, std::uint64_t info) {
     const Color us = side_to_move(info);
     const SideFacts& ours = side(us);
     const std::uint64_t files = (info >> ours.en_passant_bit) & 0xFF;
     if (!files) return 0;
     const Bitboard occupied = occupancy(pieces);
     const Bitboard pawns = pieces[make_piece(us, PAWN)];
-    const Square passed_rank = relative_rank(us, 5);
     std::uint64_t legal = 0;
     for (Bitboard f = files; f;) {
-        const Square file = pop_lowest(f);
-        const Square passed = passed_rank * 8 + file;
+        const unsigned file = pop_lowest(f);
+        const Square passed = make_square(file, relative_rank(us, 5));
         if (has(occupied, passed)) continue;
         // A pawn of ours attacks the square from where a pawn of theirs on it would attack.
         for (Bitboard from = PAWN_ATTACKS[~us][passed] & pawns; from;) {
@@ -48,7 +47,7 @@ std::uint64_t legal_en_passant(const Pieces& pieces, std::uint64_t info) {
             if (roles.problem != MoveRoles::Problem::none) continue;
             Pieces after = pieces;
             apply_move(after, move, roles);
-            if (!king_attacked(after, us, ray_attacks)) {
+            if (!tables.king_attacked(after, us)) {
                 legal |= std::uint64_t{1} << file;
                 break;
             }
@@ -91,13 +90,22 @@ auto restoring(Board& board, Count count) {
 
 }  // namespace
 
-bool is_check(const Board& board) { return king_attacked(board.pieces, board.side_to_move(), ray_attacks); }
+bool is_check(const Board& board) { return attack_tables().king_attacked(board.pieces, board.side_to_move()); }
+
+std::uint64_t rights_in_force(const Pieces& pieces, std::uint64_t info) {
+    const std::uint64_t en_passant = legal_en_passant(attack_tables(), pieces, info);
+    return (info & WHITE_TO_MOVE) | castling_in_force(pieces, info) |
+           en_passant << side(side_to_move(info)).en_passant_bit;
+}
 
 unsigned repetitions(const Board& board) {
     const Pieces& now = board.pieces;
-    const std::uint64_t mover = board.to_move();
-    const std::uint64_t rights = castling_in_force(now, board.info);
-    const std::uint64_t en_passant = legal_en_passant(now, board.info);
+    const std::uint64_t rights = rights_in_force(now, board.info);
+    // No earlier position can have the current placement beyond the last
+    // move that did what no later move undoes (see MoveProgress).
+    const bool pawns_only_advance =
+        board.move_stack.empty() || (board.move_stack.back().progress & PAWNS_ONLY_ADVANCE);
+    const std::uint8_t barriers = REMOVES_PIECE | (pawns_only_advance ? ADVANCES_PAWN : 0);
 
     // Walk the history backwards, restoring the saved words into a scratch
     // placement as pop_move would, and keep a mask of the words that differ
@@ -107,21 +115,17 @@ unsigned repetitions(const Board& board) {
     unsigned differs = 0;
     unsigned count = 1;
     for (auto record = board.move_stack.rbegin(); record != board.move_stack.rend(); ++record) {
-        // Each move's words lie in ascending piece order, the last move's last.
-        const std::size_t words = count_squares(record->saved);
-        if (words > unread) fail("Undo stacks do not match the move records");
-        unread -= words;
-        std::size_t word = unread;
-        for (Bitboard m = record->saved; m;) {
-            const unsigned piece = pop_lowest(m);
-            if (piece >= 12) fail("Undo stacks do not match the move records");
-            past[piece] = board.saved_pieces[word++];
+        if (record->progress & barriers) break;
+        // Each move's words lie in ascending piece order, the last move's
+        // last: read from the end, its highest piece comes first.
+        for (unsigned m = record->saved; m;) {
+            const auto piece = static_cast<Piece>(31 - std::countl_zero(m));
+            m ^= 1u << piece;
+            if (piece > B_KING || unread == 0) fail("Undo stacks do not match the move records");
+            past[piece] = board.saved_pieces[--unread];
             differs = (differs & ~(1u << piece)) | static_cast<unsigned>(past[piece] != now[piece]) << piece;
         }
-        const std::uint64_t info = record->info;
-        if (differs == 0 && (info & WHITE_TO_MOVE) == mover && castling_in_force(past, info) == rights &&
-            legal_en_passant(past, info) == en_passant)
-            ++count;
+        if (differs == 0 && rights_in_force(past, record->info) == rights) ++count;
     }
     return count;
 }
@@ -131,10 +135,8 @@ bool insufficient_material(const Pieces& pieces) {
 }
 
 Outcome outcome(const MoveGenerator& generator, Board& board) {
-    MoveList list;
-    generator.moves(board, list);
-    const bool stuck = list.size == 0;
-    if (stuck && generator.king_attacked(board.pieces, board.side_to_move())) return Outcome::checkmate;
+    const bool stuck = !generator.has_legal_move(board);
+    if (stuck && is_check(board)) return Outcome::checkmate;
     if (insufficient_material(board.pieces)) return Outcome::insufficient_material;
     if (stuck) return Outcome::stalemate;
     if (repetitions(board) >= 5) return Outcome::fivefold_repetition;
@@ -153,7 +155,7 @@ std::vector<std::pair<ChessMove, std::uint64_t>> divide(const MoveGenerator& gen
     rows.reserve(list.size);
     restoring(board, [&] {
         for (const ChessMove move : list) {
-            board.push_move(move);
+            if (auto made = board.push(move); !made) fail(made.error());
             rows.emplace_back(move, generator.perft(board, depth - 1));
             board.pop_move();
         }

@@ -19,12 +19,14 @@ constexpr int MAX_PERFT_DEPTH = 32;
 // Is the side to move's king attacked? False when that side has no king.
 bool is_check(const Board& board);
 
+// What tells apart two positions with the same placement, as an info word:
+// the side to move, the castling rights in force (the right's king and rook
+// still on their home squares) and the en-passant files on which a capture is
+// legal; an en-passant right that no pawn can use legally does not count.
+std::uint64_t rights_in_force(const Pieces& pieces, std::uint64_t info);
+
 // How many times the current position has occurred in the board's history,
-// this occurrence included. Two positions are the same when they have the
-// same placement, side to move and castling rights in force (the right's
-// king and rook still on their home squares), and the same en-passant
-// capture when one is legal; an en-passant right that no pawn can use
-// legally does not count.
+// this occurrence included: the same placement with the same rights in force.
 unsigned repetitions(const Board& board);
 
 // Neither side can mate: a lone king, or a king with one minor piece and no

@@ -7,7 +7,8 @@
 #include <array>
 #include <cstdint>
 
-#include "bits.h"
+#include "bitboard.h"
+#include "types.h"
 
 namespace mirelo {
 
@@ -49,14 +50,12 @@ struct SideFacts {
     std::array<Castling, 2> castling;  // king side, queen side
 };
 
-constexpr Square E1 = 4;
-
 // The square or rank seen from the given side: rank 1 for white is rank 8 for black.
-constexpr Square relative_square(Color c, Square s) { return c == WHITE ? s : s ^ 56; }
+constexpr Square relative_square(Color c, Square s) { return c == WHITE ? s : static_cast<Square>(s ^ SQ_A8); }
 constexpr unsigned relative_rank(Color c, unsigned rank) { return c == WHITE ? rank : 7 - rank; }
 
 constexpr SideFacts make_side_facts(Color c) {
-    const Square home = relative_square(c, E1);
+    const Square home = relative_square(c, SQ_E1);
     const int forward = c == WHITE ? 1 : -1;
     return SideFacts{
         .forward = forward,

@@ -74,4 +74,10 @@ std::size_t split_fields(std::string_view text, std::string_view* out, std::size
     return count;
 }
 
+std::string square_name(Square s) {
+    std::string name(2, ' ');
+    write_square(name.data(), s);
+    return name;
+}
+
 }  // namespace mirelo

@@ -1,9 +1,12 @@
-// Text helpers shared by the FEN and move parsers: UTF-8 decoding and the
-// Unicode White_Space property.
+// Text helpers shared by the FEN and move parsers and writers: UTF-8
+// decoding, the Unicode White_Space property and square names.
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
+
+#include "types.h"
 
 namespace mirelo {
 
@@ -32,5 +35,13 @@ std::string_view trim_white_space(std::string_view text);
 // in out; returns how many were stored. Text after the last stored field is
 // not looked at.
 std::size_t split_fields(std::string_view text, std::string_view* out, std::size_t max_fields);
+
+// "e2" for square 12, in the first two bytes of out.
+constexpr void write_square(char* out, Square s) {
+    out[0] = static_cast<char>('a' + file_of(s));
+    out[1] = static_cast<char>('1' + rank_of(s));
+}
+
+std::string square_name(Square s);
 
 }  // namespace mirelo

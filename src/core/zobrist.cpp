@@ -39,27 +39,27 @@ template struct ZobristLookupTable<std::uint64_t>;
 template struct ZobristLookupTable<std::uint16_t>;
 
 std::pair<std::uint64_t, std::uint16_t> zobrist_keys(const ZobristTable64& z64, const ZobristTable16& z16,
-                                                     const std::array<Bitboard, 12>& pieces,
+                                                     const Pieces& pieces,
                                                      std::uint64_t info) {
     std::uint64_t key = 0;
-    std::uint16_t sum = 0;
-    for (unsigned p = 0; p < 12; ++p) {
+    std::uint16_t key16 = 0;
+    for (Piece p = W_PAWN; p <= B_KING; ++p) {
         for (Bitboard b = pieces[p]; b;) {
-            const std::size_t i = p * 64 + pop_lowest(b);
+            const std::size_t i = p * SQUARE_NB + pop_lowest(b);
             key ^= z64.features[i];
-            sum ^= z16.features[i];
+            key16 ^= z16.features[i];
         }
     }
     for (unsigned bit = 0; bit < INFO_FEATURE_BITS; ++bit) {
         if ((info >> bit) & 1) {
             key ^= z64.features[INFO_FEATURE_BASE + bit];
-            sum ^= z16.features[INFO_FEATURE_BASE + bit];
+            key16 ^= z16.features[INFO_FEATURE_BASE + bit];
         }
     }
-    return {key, sum};
+    return {key, key16};
 }
 
-ZobristBoardComponent ZobristBoardComponent::make(const std::array<Bitboard, 12>& pieces, std::uint64_t info) {
+ZobristBoardComponent ZobristBoardComponent::make(const Pieces& pieces, std::uint64_t info) {
     const TablePair& tables = shared_tables();
     ZobristBoardComponent component;
     std::tie(component.z_key, component.z_key16) = zobrist_keys(tables.z64, tables.z16, pieces, info);

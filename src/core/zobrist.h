@@ -3,17 +3,19 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
 
-#include "bits.h"
+#include "bitboard.h"
+#include "types.h"
 
 namespace mirelo {
 
 // Features p * 64 + s (piece p on square s) and 768 + b (info bit b, b <= 21).
-constexpr std::size_t FEATURE_COUNT = 12 * 64 + 22;
-constexpr std::size_t INFO_FEATURE_BASE = 12 * 64;
+constexpr std::size_t FEATURE_COUNT = PIECE_NB * SQUARE_NB + 22;
+constexpr std::size_t INFO_FEATURE_BASE = PIECE_NB * SQUARE_NB;
 constexpr unsigned INFO_FEATURE_BITS = 22;
 
 template <typename T>
@@ -38,25 +40,25 @@ struct ZobristBoardComponent {
     const ZobristTable16* z16 = nullptr;
 
     // The keys of the given position, over the shared tables.
-    static ZobristBoardComponent make(const std::array<Bitboard, 12>& pieces, std::uint64_t info);
+    static ZobristBoardComponent make(const Pieces& pieces, std::uint64_t info);
 
     // Toggles the feature of piece on square.
-    void xor_piece(unsigned piece, Square square) {
-        const std::size_t i = piece * 64 + square;
+    void xor_piece(Piece piece, Square square) {
+        const std::size_t i = piece * SQUARE_NB + square;
         z_key ^= z64->features[i];
         z_key16 ^= z16->features[i];
     }
 
     // Toggles the features of every square in changed for piece.
-    void xor_squares(unsigned piece, Bitboard changed) {
+    void xor_squares(Piece piece, Bitboard changed) {
         while (changed) xor_piece(piece, pop_lowest(changed));
     }
 
     // Toggles the features of every info bit in changed; the caller makes
     // sure no bit above 21 is set.
     void xor_info_bits(std::uint64_t changed) {
-        while (changed) {
-            const std::size_t i = INFO_FEATURE_BASE + pop_lowest(changed);
+        for (; changed; changed &= changed - 1) {
+            const std::size_t i = INFO_FEATURE_BASE + static_cast<unsigned>(std::countr_zero(changed));
             z_key ^= z64->features[i];
             z_key16 ^= z16->features[i];
         }
@@ -65,7 +67,7 @@ struct ZobristBoardComponent {
 
 // The keys of a position computed from scratch with the given tables.
 std::pair<std::uint64_t, std::uint16_t> zobrist_keys(const ZobristTable64& z64, const ZobristTable16& z16,
-                                                     const std::array<Bitboard, 12>& pieces,
+                                                     const Pieces& pieces,
                                                      std::uint64_t info);
 
 }  // namespace mirelo

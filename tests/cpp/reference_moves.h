@@ -26,7 +26,7 @@ std::vector<ChessMove> reference_moves(const MoveGenerator& generator, Board& bo
         } catch (const Failure&) {
         }
         if (made) {
-            const bool safe = !generator.king_attacked(board.pieces, ~board.side_to_move());
+            const bool safe = !attack_tables().king_attacked(board.pieces, ~board.side_to_move());
             board.pop_move();
             if (safe) legal.push_back(move);
         }

@@ -8,7 +8,7 @@
 
 namespace mirelo {
 
-// One generator for the whole run: building the tables takes a while.
+// One generator for the whole run.
 inline const MoveGenerator& generator() {
     static const MoveGenerator instance;
     return instance;

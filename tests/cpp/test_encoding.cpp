@@ -116,7 +116,7 @@ TEST(MoveIndex, GeneratedMovesOnPlayouts) {
                 std::size_t ones = 0;
                 for (const std::uint8_t flag : mask) ones += flag;
                 ASSERT_EQ(ones, moves.size);  // distinct moves have distinct indices
-                board.push_move(moves.moves[rng() % moves.size]);
+                ASSERT_TRUE(board.push(moves.moves[rng() % moves.size]));
             }
         }
     }

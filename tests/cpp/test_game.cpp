@@ -1,13 +1,13 @@
-// The attack test without tables, repetitions over the undo stacks, the
-// outcome and the move-path counts.
+// Repetitions over the undo stacks, the outcome and the move-path counts.
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "attacks.h"
 #include "board.h"
 #include "game.h"
 #include "move_generator.h"
+#include "positions.h"
+#include "reference_repetitions.h"
 #include "support.h"
 
 namespace mirelo {
@@ -15,41 +15,6 @@ namespace {
 
 void play(Board& board, std::initializer_list<const char*> moves) {
     for (const char* text : moves) ASSERT_TRUE(board.push(ChessMove::from_str(text).value()));
-}
-
-TEST(RayAttacks, MatchTheMagicTablesOnRandomOccupancies) {
-    std::mt19937_64 rng(7);
-    for (int i = 0; i < 20000; ++i) {
-        const Bitboard occupied = rng() & rng();
-        const Square s = static_cast<Square>(rng() % 64);
-        for (const PieceType slider : {ROOK, BISHOP})
-            ASSERT_EQ(ray_attacks(s, occupied, slider), generator().slider_attacks(s, occupied, slider))
-                << s << " " << occupied;
-    }
-}
-
-TEST(RayAttacks, KingAttackedAgreesWithTheGeneratorAlongAPerftTree) {
-    // Every position two plies below kiwipete, both sides' kings.
-    Board board = board_of("r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -");
-    MoveList first;
-    generator().moves(board, first);
-    int checks = 0;
-    for (const ChessMove a : first) {
-        board.push_move(a);
-        MoveList second;
-        generator().moves(board, second);
-        for (const ChessMove b : second) {
-            board.push_move(b);
-            for (const Color c : {WHITE, BLACK}) {
-                const bool attacked = generator().king_attacked(board.pieces, c);
-                ASSERT_EQ(king_attacked(board.pieces, c, ray_attacks), attacked) << board.to_fen();
-                checks += attacked;
-            }
-            board.pop_move();
-        }
-        board.pop_move();
-    }
-    EXPECT_GT(checks, 0);
 }
 
 TEST(Repetitions, WalkTheUndoStacksWithoutChangingThem) {
@@ -62,6 +27,49 @@ TEST(Repetitions, WalkTheUndoStacksWithoutChangingThem) {
     EXPECT_EQ(board.zobrist.z_key, key);
     board.pop_move();
     EXPECT_EQ(repetitions(board), 3u);
+}
+
+TEST(Repetitions, APawnTakenBackReopensTheHistory) {
+    Board board = board_of(DEFAULT_FEN);
+    play(board, {"e2e4", "g8f6", "e4e2", "f6g8"});
+    EXPECT_EQ(repetitions(board), 2u);
+    play(board, {"e2e4", "e7e5", "e4e2", "e5e7"});
+    EXPECT_EQ(repetitions(board), 3u);
+}
+
+TEST(Repetitions, AsManyAsTakingEveryMoveBackFinds) {
+    // Random games in which moves are also taken back as typed moves: pawns
+    // stepping backwards, pieces of the side not to move, captures undone
+    // only in part. The search stops at the last move no later one undoes.
+    std::mt19937_64 rng(11);
+    unsigned repeated = 0;
+    for (const testing::Position& p : testing::read_positions()) {
+        for (int game = 0; game < 8; ++game) {
+            Board board = board_of(p.fen);
+            std::vector<ChessMove> played;
+            for (int ply = 0; ply < 80; ++ply) {
+                MoveList list;
+                generator().moves(board, list);
+                const auto choice = rng() % 10;
+                if (choice < 5 && list.size) {
+                    played.push_back(list.moves[rng() % list.size]);
+                    ASSERT_TRUE(board.push(played.back()));
+                } else if (choice < 9 && !played.empty()) {
+                    // Back from where one of the last four moves went.
+                    const ChessMove m = played[played.size() - 1 - rng() % std::min<std::size_t>(played.size(), 4)];
+                    const ChessMove back = ChessMove::raw(m.to(), m.from(), ORDINARY);
+                    if (has(board.occupancy(), back.from()) && board.push(back)) played.push_back(back);
+                } else if (!played.empty()) {
+                    board.pop_move();
+                    played.pop_back();
+                }
+                const unsigned count = repetitions(board);
+                ASSERT_EQ(count, testing::reference_repetitions(board)) << p.name << " " << board.to_fen();
+                repeated += count > 1;
+            }
+        }
+    }
+    EXPECT_GT(repeated, 200u);
 }
 
 TEST(Repetitions, UndoStacksOutOfStepWithTheRecordsAreAnInternalFailure) {

@@ -59,9 +59,9 @@ TEST(Zobrist, WhitePawnOnA1ChangesOnlyTheSmallKey) {
 }
 
 void expect_keys_match_position(const Board& board) {
-    const auto [key, sum] = zobrist_keys(*board.zobrist.z64, *board.zobrist.z16, board.pieces, board.info);
+    const auto [key, key16] = zobrist_keys(*board.zobrist.z64, *board.zobrist.z16, board.pieces, board.info);
     EXPECT_EQ(board.zobrist.z_key, key) << board.to_fen();
-    EXPECT_EQ(board.zobrist.z_key16, sum) << board.to_fen();
+    EXPECT_EQ(board.zobrist.z_key16, key16) << board.to_fen();
 }
 
 TEST(Zobrist, KeysOfFenBoardsEqualRecomputation) {

@@ -32,16 +32,16 @@ Bitboard walked_attacks(Square square, Bitboard blockers, const std::array<int, 
 }
 
 TEST(Tables, MasksAndOneToOneKeys) {
-    EXPECT_EQ(rook_relevance_mask(0), 0x000101010101017EULL);
-    EXPECT_EQ(rook_relevance_mask(63), 0x7E80808080808000ULL);
-    EXPECT_EQ(rook_relevance_mask(27), 0x0008080876080800ULL);
-    EXPECT_EQ(bishop_relevance_mask(0), 0x0040201008040200ULL);
-    EXPECT_EQ(bishop_relevance_mask(63), 0x0040201008040200ULL);
-    EXPECT_EQ(bishop_relevance_mask(27), 0x0040221400142200ULL);
-    EXPECT_EQ(bishop_relevance_mask(7), 0x0002040810204000ULL);
-    for (Square s = 0; s < 64; ++s) {
+    EXPECT_EQ(rook_relevance_mask(SQ_A1), 0x000101010101017EULL);
+    EXPECT_EQ(rook_relevance_mask(SQ_H8), 0x7E80808080808000ULL);
+    EXPECT_EQ(rook_relevance_mask(SQ_D4), 0x0008080876080800ULL);
+    EXPECT_EQ(bishop_relevance_mask(SQ_A1), 0x0040201008040200ULL);
+    EXPECT_EQ(bishop_relevance_mask(SQ_H8), 0x0040201008040200ULL);
+    EXPECT_EQ(bishop_relevance_mask(SQ_D4), 0x0040221400142200ULL);
+    EXPECT_EQ(bishop_relevance_mask(SQ_H1), 0x0002040810204000ULL);
+    for (Square s = SQ_A1; s <= SQ_H8; ++s) {
         for (const PieceType slider : {ROOK, BISHOP}) {
-            const Magic& magic = generator().magic(s, slider);
+            const Magic& magic = attack_tables().magic(s, slider);
             const Bitboard mask = slider == ROOK ? rook_relevance_mask(s) : bishop_relevance_mask(s);
             ASSERT_EQ(magic.mask, mask);
             const int n = std::popcount(mask);
@@ -53,7 +53,7 @@ TEST(Tables, MasksAndOneToOneKeys) {
                 const unsigned key = magic.index(blockers);
                 ASSERT_LT(key, 1u << n);
                 keys.insert(key);
-                ASSERT_EQ(generator().slider_attacks(s, blockers, slider),
+                ASSERT_EQ(attack_tables().slider_attacks(s, blockers, slider),
                           walked_attacks(s, blockers, slider == ROOK ? ROOK_DIRECTIONS : BISHOP_DIRECTIONS));
                 blockers = (blockers - mask) & mask;
             } while (blockers);
@@ -63,35 +63,35 @@ TEST(Tables, MasksAndOneToOneKeys) {
 }
 
 TEST(Tables, Steps) {
-    EXPECT_FALSE(step_target(0, -1, 1));
-    EXPECT_FALSE(step_target(7, 1, 1));
-    EXPECT_FALSE(step_target(1, 6, 2));
-    EXPECT_EQ(step_target(1, 17, 2), 18u);
-    EXPECT_EQ(generator().slider_attacks(0, 0, ROOK), 0x01010101010101FEULL);
-    EXPECT_EQ(generator().slider_attacks(0, square_bit(24), ROOK) & 0x0101010101010100ULL,
-              square_bit(8) | square_bit(16) | square_bit(24));
+    EXPECT_FALSE(step_target(SQ_A1, -1, 1));
+    EXPECT_FALSE(step_target(SQ_H1, 1, 1));
+    EXPECT_FALSE(step_target(SQ_B1, 6, 2));
+    EXPECT_EQ(step_target(SQ_B1, 17, 2), SQ_C3);
+    EXPECT_EQ(attack_tables().slider_attacks(SQ_A1, 0, ROOK), 0x01010101010101FEULL);
+    EXPECT_EQ(attack_tables().slider_attacks(SQ_A1, square_bit(SQ_A4), ROOK) & 0x0101010101010100ULL,
+              square_bit(SQ_A2) | square_bit(SQ_A3) | square_bit(SQ_A4));
 }
 
 TEST(AttackTest, PiecesAttackingSquares) {
     const auto attacked = [](std::string_view fen, Square square, Color by) {
         const Board board = board_of(fen);
-        return generator().attacked(board.pieces, square, by, board.occupancy());
+        return attack_tables().attacked(board.pieces, square, by, board.occupancy());
     };
-    EXPECT_TRUE(attacked("4k3/8/8/8/8/5n2/8/4K3 w - -", 4, BLACK));
-    EXPECT_TRUE(attacked("4k3/8/8/8/8/8/3p4/4K3 w - -", 4, BLACK));
-    EXPECT_TRUE(attacked("4k3/8/8/8/8/8/5p2/4K3 w - -", 4, BLACK));
-    EXPECT_FALSE(attacked("4k3/8/8/8/8/8/4p3/4K3 w - -", 4, BLACK));
-    EXPECT_TRUE(attacked("4k3/8/8/8/4P3/8/8/4K3 b - -", 35, WHITE));
-    EXPECT_TRUE(attacked("4k3/8/8/8/4P3/8/8/4K3 b - -", 37, WHITE));
-    EXPECT_FALSE(attacked("4k3/8/8/8/4P3/8/8/4K3 b - -", 36, WHITE));
-    EXPECT_TRUE(attacked("4r2k/8/8/8/8/8/8/4K3 w - -", 4, BLACK));
-    EXPECT_FALSE(attacked("4r2k/8/8/8/8/8/4B3/4K3 w - -", 4, BLACK));
-    EXPECT_TRUE(attacked("7k/8/8/8/8/8/3k4/4K3 w - -", 4, BLACK));
+    EXPECT_TRUE(attacked("4k3/8/8/8/8/5n2/8/4K3 w - -", SQ_E1, BLACK));
+    EXPECT_TRUE(attacked("4k3/8/8/8/8/8/3p4/4K3 w - -", SQ_E1, BLACK));
+    EXPECT_TRUE(attacked("4k3/8/8/8/8/8/5p2/4K3 w - -", SQ_E1, BLACK));
+    EXPECT_FALSE(attacked("4k3/8/8/8/8/8/4p3/4K3 w - -", SQ_E1, BLACK));
+    EXPECT_TRUE(attacked("4k3/8/8/8/4P3/8/8/4K3 b - -", SQ_D5, WHITE));
+    EXPECT_TRUE(attacked("4k3/8/8/8/4P3/8/8/4K3 b - -", SQ_F5, WHITE));
+    EXPECT_FALSE(attacked("4k3/8/8/8/4P3/8/8/4K3 b - -", SQ_E5, WHITE));
+    EXPECT_TRUE(attacked("4r2k/8/8/8/8/8/8/4K3 w - -", SQ_E1, BLACK));
+    EXPECT_FALSE(attacked("4r2k/8/8/8/8/8/4B3/4K3 w - -", SQ_E1, BLACK));
+    EXPECT_TRUE(attacked("7k/8/8/8/8/8/3k4/4K3 w - -", SQ_E1, BLACK));
     // The king's neighbours, and the attackers named one by one.
     const Board board = board_of("4k3/8/8/8/8/5n2/3p4/r3K3 w - -");
-    EXPECT_EQ(generator().attackers_to(board.pieces, 4, BLACK, board.occupancy()),
-              square_bit(0) | square_bit(11) | square_bit(21));
-    EXPECT_EQ(generator().attackers_to(board.pieces, 11, WHITE, board.occupancy()), square_bit(4));
+    EXPECT_EQ(attack_tables().attackers_to(board.pieces, SQ_E1, BLACK, board.occupancy()),
+              square_bit(SQ_A1) | square_bit(SQ_D2) | square_bit(SQ_F3));
+    EXPECT_EQ(attack_tables().attackers_to(board.pieces, SQ_D2, WHITE, board.occupancy()), square_bit(SQ_E1));
 }
 
 TEST(Generation, OrderOnTheListedPositions) {
@@ -141,8 +141,9 @@ void expect_filter_matches_reference(Board& board) {
     for (const ChessMove m : expected) reference.push(m.from(), m.to(), m.special());
     ASSERT_EQ(texts(list), texts(reference)) << fen << " info " << board.info;
     ASSERT_TRUE(std::equal(list.begin(), list.end(), expected.begin(), expected.end()));
-    // Perft counts the last ply without listing it.
+    // Perft counts the last ply without listing it; the outcome only asks for one.
     ASSERT_EQ(generator().perft(board, 1), expected.size()) << fen << " info " << board.info;
+    ASSERT_EQ(generator().has_legal_move(board), !expected.empty()) << fen << " info " << board.info;
     ASSERT_EQ(board.to_fen(), fen);
     ASSERT_EQ(board.zobrist.z_key, key);
     ASSERT_EQ(board.move_stack.size(), depth);
@@ -159,7 +160,7 @@ TEST(Legality, FilterEqualsPlayTestTakeBackOnPlayouts) {
                 MoveList list;
                 generator().moves(board, list);
                 if (list.size == 0) break;
-                board.push_move(list.moves[rng() % list.size]);
+                ASSERT_TRUE(board.push(list.moves[rng() % list.size]));
             }
         }
     }
@@ -169,11 +170,12 @@ TEST(Legality, FilterEqualsPlayTestTakeBackOnPlayouts) {
 // held by two pieces, pawns on the edge ranks.
 TEST(Legality, FilterEqualsPlayTestTakeBackOnRandomPlacements) {
     std::mt19937_64 rng(11);
+    const auto square = [&] { return square_bit(static_cast<Square>(rng() % 64)); };
     for (int trial = 0; trial < 20000; ++trial) {
         Board board = board_of("8/8/8/8/8/8/8/8 w - -");
         const int count = 2 + static_cast<int>(rng() % 20);
-        for (int i = 0; i < count; ++i) board.pieces[rng() % 12] |= square_bit(rng() % 64);
-        if (trial % 2) board.pieces[5] = square_bit(rng() % 64), board.pieces[11] = square_bit(rng() % 64);
+        for (int i = 0; i < count; ++i) board.pieces[rng() % 12] |= square();
+        if (trial % 2) board.pieces[W_KING] = square(), board.pieces[B_KING] = square();
         board.info = (rng() & 1) | ((rng() & 0xF) << 1) | (std::uint64_t{1} << (5 + rng() % 16));
         board.zobrist = ZobristBoardComponent::make(board.pieces, board.info);
         expect_filter_matches_reference(board);

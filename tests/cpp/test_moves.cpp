@@ -76,9 +76,9 @@ TEST(ChessMove, CheckedConstruction) {
 Board board_of(std::string_view fen) { return Board::from_fen(fen).value(); }
 
 void expect_keys_match_position(const Board& board) {
-    const auto [key, sum] = zobrist_keys(*board.zobrist.z64, *board.zobrist.z16, board.pieces, board.info);
+    const auto [key, key16] = zobrist_keys(*board.zobrist.z64, *board.zobrist.z16, board.pieces, board.info);
     ASSERT_EQ(board.zobrist.z_key, key) << board.to_fen();
-    ASSERT_EQ(board.zobrist.z_key16, sum) << board.to_fen();
+    ASSERT_EQ(board.zobrist.z_key16, key16) << board.to_fen();
 }
 
 void expect_same(const Board& a, const Board& b) {
@@ -97,7 +97,7 @@ void expect_same(const Board& a, const Board& b) {
 TEST(PushPop, E2E4RecordsAndKeys) {
     Board board = board_of(DEFAULT_FEN);
     const Board start = board;
-    board.push_move(parse("e2e4"));
+    ASSERT_TRUE(board.push(parse("e2e4")));
     EXPECT_EQ(board.pieces[0], 0xFF00u ^ (1u << 12) ^ (1u << 28));
     EXPECT_EQ(board.info, 0x2001Eu);
     ASSERT_EQ(board.move_stack.size(), 1u);
@@ -107,49 +107,48 @@ TEST(PushPop, E2E4RecordsAndKeys) {
     EXPECT_EQ(board.zobrist.z_key, 0x16C463C54535BBA0u);
     EXPECT_EQ(board.zobrist.z_key16, 0xBAA1);
 
-    board.push_move(parse("d7d5"));
+    ASSERT_TRUE(board.push(parse("d7d5")));
     EXPECT_EQ(board.info, 0x11Fu);  // bit 17 cleared, bit 8 (d-file for white) and side set
-    board.push_move(parse("e4d5"));
+    ASSERT_TRUE(board.push(parse("e4d5")));
     EXPECT_EQ(board.move_stack.back().saved, 0x041);
-    EXPECT_FALSE(has(board.pieces[6], 35));
+    EXPECT_FALSE(has(board.pieces[B_PAWN], SQ_D5));
     for (int i = 0; i < 3; ++i) board.pop_move();
     expect_same(board, start);
 }
 
 TEST(PushPop, SpecialMovesSaveTheirWords) {
     Board ep = board_of("4k3/8/8/3pP3/8/8/8/4K3 w - d6");
-    ep.push_move(parse("e5d6"));
+    ASSERT_TRUE(ep.push(parse("e5d6")));
     EXPECT_EQ(ep.move_stack.back().saved, 0x041);
-    EXPECT_FALSE(has(ep.pieces[6], 35));
+    EXPECT_FALSE(has(ep.pieces[B_PAWN], SQ_D5));
     EXPECT_EQ(ep.info & EN_PASSANT_MASK, 0u);
 
     for (const ChessMove castle : {parse("e1g1"), ChessMove{0x3184}}) {
         Board board = board_of("4k3/8/8/8/8/8/8/4K2R w K -");
-        board.push_move(castle);
-        EXPECT_EQ(board.pieces[5], square_bit(6));
-        EXPECT_EQ(board.pieces[3], square_bit(5));
+        ASSERT_TRUE(board.push(castle));
+        EXPECT_EQ(board.pieces[W_KING], square_bit(SQ_G1));
+        EXPECT_EQ(board.pieces[W_ROOK], square_bit(SQ_F1));
         EXPECT_EQ(board.info & 0x1E, 0u);
         EXPECT_EQ(board.move_stack.back().saved, 0x028);
     }
 
     Board promotion = board_of("3rk3/4P3/8/8/8/8/8/4K3 w - -");
-    promotion.push_move(parse("e7d8n"));
+    ASSERT_TRUE(promotion.push(parse("e7d8n")));
     EXPECT_EQ(promotion.move_stack.back().saved, 0x203);
-    EXPECT_EQ(promotion.pieces[1], square_bit(59));
+    EXPECT_EQ(promotion.pieces[W_KNIGHT], square_bit(SQ_D8));
 }
 
 TEST(PushPop, RefusalsChangeNothing) {
     Board board = board_of(DEFAULT_FEN);
     const Board start = board;
     EXPECT_EQ(failure_of([&] { board.pop_move(); }), "No move to take back");
-    EXPECT_EQ(failure_of([&] { board.push_move(parse("e3e4")); }), "No piece to move on e3");
+    EXPECT_EQ(failure_of([&] { (void)board.push(parse("e3e4")); }), "No piece to move on e3");
     EXPECT_EQ(board.push(parse("e1e2")).error(), "Destination holds a piece of the moving side: e1e2");
     expect_same(board, start);
 
     Board pawn = board_of("4k3/4P3/8/8/8/8/8/4K3 w - -");
     const Board before = pawn;
     EXPECT_EQ(pawn.push(parse("e7e8")).error(), "Promotion piece needed for e7e8 (add n, b, r or q)");
-    EXPECT_EQ(failure_of([&] { pawn.push_move(parse("e7e8")); }), "Promotion piece needed for e7e8");
     expect_same(pawn, before);
 }
 
@@ -200,7 +199,7 @@ TEST(PushPop, RandomSequencesKeepKeysAndUndoExactly) {
                     continue;
                 }
                 history.push_back(board);
-                board.push_move(moves.moves[rng() % moves.size]);
+                ASSERT_TRUE(board.push(moves.moves[rng() % moves.size]));
                 expect_keys_match_position(board);
             }
             while (!history.empty()) {
@@ -213,14 +212,14 @@ TEST(PushPop, RandomSequencesKeepKeysAndUndoExactly) {
 }
 
 TEST(Board, BitOperations) {
-    EXPECT_EQ(move_bit(0b0001, 0, 2), 0b0100u);
-    EXPECT_EQ(move_bit(0b0100, 0, 2), 0b0100u);  // clear source: destination stays set
-    EXPECT_EQ(move_bit(0b0101, 0, 0), 0b0101u);
-    EXPECT_EQ(delete_bit(0b0101, 2), 0b0001u);
+    EXPECT_EQ(move_bit(0b0001, SQ_A1, SQ_C1), 0b0100u);
+    EXPECT_EQ(move_bit(0b0100, SQ_A1, SQ_C1), 0b0100u);  // clear source: destination stays set
+    EXPECT_EQ(move_bit(0b0101, SQ_A1, SQ_A1), 0b0101u);
+    EXPECT_EQ(delete_bit(0b0101, SQ_C1), 0b0001u);
     const Board board = board_of(DEFAULT_FEN);
-    EXPECT_EQ(piece_on(board.pieces, 20, 0, 12, board.occupancy()), NO_PIECE);
-    EXPECT_EQ(piece_on(board.pieces, 60, 0, 6, board.occupancy()), NO_PIECE);
-    EXPECT_EQ(piece_on(board.pieces, 60, 0, 12, board.occupancy()), 11u);
+    EXPECT_EQ(piece_on(board.pieces, SQ_E3, board.occupancy()), NO_PIECE);
+    EXPECT_EQ(piece_on(board.pieces, SQ_E8, board.occupancy(), WHITE), NO_PIECE);
+    EXPECT_EQ(piece_on(board.pieces, SQ_E8, board.occupancy()), B_KING);
 }
 
 TEST(Fen, LenientReading) {
@@ -234,7 +233,7 @@ TEST(Fen, LenientReading) {
 
 TEST(Board, ReflectSwapsColoursAndForgetsHistory) {
     Board board = board_of("4k3/8/8/8/4P3/8/8/1n2K3 w Kq e6");
-    board.push_move(parse("e1d1"));
+    ASSERT_TRUE(board.push(parse("e1d1")));
     board.reflect();
     EXPECT_EQ(board.to_fen(), "1N1k4/8/8/4p3/8/8/8/4K3 w Q -");
     EXPECT_TRUE(board.move_stack.empty());
