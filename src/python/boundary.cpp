@@ -176,13 +176,22 @@ namespace {
 // move code (its low 12 bits), then the variant (no letter, n, b, r, q) above
 // them. Codes 0 to 3 above the squares write no letter, so they share a text.
 constexpr std::size_t SQUARE_PAIRS = 64 * 64;
-std::atomic<PyObject*> MOVE_TEXTS[5 * SQUARE_PAIRS];
+// Specials 8 to 15 have no text: their slots stay empty, so the C interface
+// refuses them when they are met.
+std::atomic<PyObject*> MOVE_TEXTS[13 * SQUARE_PAIRS];
 
-PyObject* make_move_text(std::uint16_t code, std::atomic<PyObject*>& slot) {
+// A new interned str of a move code's text; the C interface refuses a code
+// with no text.
+PyObject* new_move_text(std::uint16_t code) {
     mirelo_out out;
     check(mirelo_move_text(code, &out));
     PyObject* made = new_str(out.text, out.text_length);
     PyUnicode_InternInPlace(&made);
+    return made;
+}
+
+PyObject* make_move_text(std::uint16_t code, std::atomic<PyObject*>& slot) {
+    PyObject* made = new_move_text(code);
     // Threads without a shared interpreter lock may race here; the first text
     // stored wins and every other is dropped.
     PyObject* expected = nullptr;
@@ -195,13 +204,7 @@ PyObject* make_move_text(std::uint16_t code, std::atomic<PyObject*>& slot) {
 }  // namespace
 
 PyObject* move_text(std::uint16_t code) {
-    const unsigned special = code >> 12;
-    // A special code with no text (8 or more) gets the C interface's failure.
-    const std::size_t variant = special < 4 ? 0 : special < 8 ? special - 3 : 0;
-    if (special >= 8) {
-        mirelo_out out;
-        check(mirelo_move_text(code, &out));
-    }
+    const std::size_t variant = code < 0x4000 ? 0 : (code >> 12) - 3;  // specials 0 to 3 write no letter
     std::atomic<PyObject*>& slot = MOVE_TEXTS[variant * SQUARE_PAIRS + (code & (SQUARE_PAIRS - 1))];
     PyObject* text = slot.load(std::memory_order_acquire);
     return text != nullptr ? text : make_move_text(code, slot);
