@@ -408,7 +408,7 @@ def main() -> int:
     parser.add_argument("--games", type=int, default=3000)
     parser.add_argument("--positions", type=int, default=20000)
     parser.add_argument("--seed", type=int, default=18)
-    args = parser.parse_args()
+    args = parser.parse_intermixed_args()
     rng = random.Random(args.seed)
     problems: list[str] = []
     with tempfile.TemporaryDirectory() as work:

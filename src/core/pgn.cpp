@@ -234,6 +234,8 @@ void PgnReader::begin_game() {
     game_.index = games_;
     blank_line_seen_ = false;
     ignoring_ = false;
+    unplayed_ = false;
+    unplayed_moves_ = 0;
     variations_.clear();
     moved_since_variation_ = false;
 }
@@ -254,16 +256,22 @@ void PgnReader::begin_movetext() {
     game_.result = result ? game_.view(result->value) : "*";
     game_.start = standard_start_;
     const PgnTag* variant = game_.find_tag("Variant");
-    if (variant && !is_standard_variant(game_.view(variant->value)))
-        fail("unsupported variant " + quoted(game_.view(variant->value)));
-    else if (const PgnTag* fen = game_.find_tag("FEN")) {
+    if (variant && !is_standard_variant(game_.view(variant->value))) {
+        game_.error = "unsupported variant " + quoted(game_.view(variant->value));
+        unplayed_ = true;
+    } else if (const PgnTag* fen = game_.find_tag("FEN")) {
         auto start = start_from_fen_tag(game_.view(fen->value));
-        if (start)
+        if (start) {
             game_.start = std::move(*start);
-        else
-            fail(std::move(start.error()));
+        } else {
+            // python-chess reads a game with Chess960 castling rights as a
+            // Chess960 game, and skips one with a FEN it cannot read.
+            unplayed_ = start.error().starts_with(CHESS960_CASTLING);
+            game_.error = std::move(start.error());
+            ignoring_ = !unplayed_;
+        }
     }
-    position_ = game_.start;
+    positions_[current_] = game_.start;
 }
 
 bool PgnReader::read_movetext_line(const Line& line) {
@@ -310,7 +318,11 @@ void PgnReader::read_tokens(const char* p, const char* end, bool broken) {
             case PIECE_LETTER:
             case ONE:
             case DASH:
-                length = match_san_move(p, end, parts);
+                // A move that starts with its from-rank goes on with a
+                // separator or the target's file; move numbers do not.
+                if (*p < '1' || *p > '8' || (p + 1 < end && ((p[1] >= 'a' && p[1] <= 'h') || p[1] == 'x' ||
+                                                             p[1] == '-')))
+                    length = match_san_move(p, end, parts);
                 break;
             default:
                 break;
@@ -424,20 +436,21 @@ void PgnReader::end_comment() {
 
 void PgnReader::read_move(const std::expected<SanParts, SanError>& parts, std::string_view token) {
     if (ignoring_) return;
-    if (!variations_.empty()) {
-        // Moves of variations are not checked; each one is on its board.
-        std::uint32_t& moves = variations_.back();
+    if (!variations_.empty() || unplayed_) {
+        // Moves of variations and of other variants are not checked; each
+        // one is on its board.
+        std::uint32_t& moves = variations_.empty() ? unplayed_moves_ : variations_.back();
         if (moves < std::numeric_limits<std::uint32_t>::max()) ++moves;
         moved_since_variation_ = true;
         return;
     }
     const std::size_t ply = game_.moves.size() + 1;
     if (!parts) return fail(san_error_at_ply(parts.error(), token, ply));
-    Position after;
-    const auto move = resolve_san(generator_, position_, *parts, after);
+    // FEN tags hold eight squares a rank, and moves keep squares apart.
+    const auto move = resolve_san(generator_, positions_[current_], *parts, positions_[current_ ^ 1], true);
     if (!move) return fail(san_error_at_ply(move.error(), token, ply));
     game_.moves.push_back(*move);
-    position_ = after;
+    current_ ^= 1;
     if (options_.comments) game_.comments.push_back({game_.text.size(), 0});
     moved_since_variation_ = true;
 }
@@ -451,10 +464,10 @@ void PgnReader::open_variation() {
     if (ignoring_) return;
     // A variation replaces the last move on the board it branches from; with
     // no move there, the "(" is passed over.
-    const std::uint32_t moves =
-        variations_.empty() ? static_cast<std::uint32_t>(std::min<std::size_t>(
-                                  game_.moves.size(), std::numeric_limits<std::uint32_t>::max()))
-                            : variations_.back();
+    const std::uint32_t moves = !variations_.empty() ? variations_.back()
+                                : unplayed_             ? unplayed_moves_
+                                                        : static_cast<std::uint32_t>(std::min<std::size_t>(
+                                                              game_.moves.size(), std::numeric_limits<std::uint32_t>::max()));
     if (moves == 0) return;
     variations_.push_back(moves - 1);
     moved_since_variation_ = false;

@@ -136,9 +136,15 @@ private:
     Phase phase_ = Phase::game_start;
     std::size_t games_ = 0;
     PgnGame game_;
-    Position position_;
+    // The position before the next move and a place for the one after it.
+    Position positions_[2];
+    unsigned current_ = 0;
     bool blank_line_seen_ = false;  // among the tags, since the last tag line
     bool ignoring_ = false;         // the rest of the movetext is skipped
+    // A game of another variant: its moves are counted but not played, as
+    // python-chess still reads its variations and termination markers.
+    bool unplayed_ = false;
+    std::uint32_t unplayed_moves_ = 0;
     // The number of moves on the board of each open variation: a "(" opens a
     // variation only after a move, like python-chess's board stack.
     std::vector<std::uint32_t> variations_;

@@ -197,7 +197,7 @@ std::expected<Board, std::string> start_from_fen_tag(std::string_view fen) {
                               en_passant[1] < '1' || en_passant[1] > '8'))
         return refused("invalid FEN ");
     const Bitboard castling = castling_squares(pieces, fields[2]);
-    if (chess960_castling(pieces, castling)) return refused("unsupported Chess960 castling in FEN ");
+    if (chess960_castling(pieces, castling)) return refused(std::string(CHESS960_CASTLING) + " in FEN ");
 
     // The en-passant square is kept where a pawn that stepped twice passed:
     // empty, on the third rank of the side not to move.

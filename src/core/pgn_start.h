@@ -24,4 +24,7 @@ bool is_standard_variant(std::string_view name);
 // Chess960 has.
 std::expected<Board, std::string> start_from_fen_tag(std::string_view fen);
 
+// How the error text of a FEN with Chess960 castling rights begins.
+constexpr std::string_view CHESS960_CASTLING = "unsupported Chess960 castling";
+
 }  // namespace mirelo

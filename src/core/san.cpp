@@ -17,7 +17,21 @@ constexpr bool is_rank_digit(char c) { return c >= '1' && c <= '8'; }
 
 // The classes of the characters before the target square, in the order the
 // pattern takes them: piece letter, file, rank, separator.
-enum PrefixClass : int { NOT_PREFIX = -1, PIECE_LETTER, FILE_LETTER, RANK_DIGIT, SEPARATOR };
+enum PrefixClass : std::int8_t { NOT_PREFIX = -1, PIECE_LETTER, FILE_LETTER, RANK_DIGIT, SEPARATOR };
+
+constexpr std::array<std::int8_t, 256> make_prefix_classes() {
+    std::array<std::int8_t, 256> classes{};
+    classes.fill(NOT_PREFIX);
+    for (const char c : std::string_view("NBKRQ")) classes[static_cast<unsigned char>(c)] = PIECE_LETTER;
+    for (char c = 'a'; c <= 'h'; ++c) classes[static_cast<unsigned char>(c)] = FILE_LETTER;
+    for (char c = '1'; c <= '8'; ++c) classes[static_cast<unsigned char>(c)] = RANK_DIGIT;
+    classes['-'] = classes['x'] = SEPARATOR;
+    return classes;
+}
+
+constexpr std::array<std::int8_t, 256> PREFIX_CLASSES = make_prefix_classes();
+
+constexpr int prefix_class(char c) { return PREFIX_CLASSES[static_cast<unsigned char>(c)]; }
 
 constexpr PieceType piece_of_letter(char c) {
     switch (c) {
@@ -27,14 +41,6 @@ constexpr PieceType piece_of_letter(char c) {
         case 'Q': return QUEEN;
         default: return KING;
     }
-}
-
-constexpr int prefix_class(char c) {
-    if (c == 'N' || c == 'B' || c == 'K' || c == 'R' || c == 'Q') return PIECE_LETTER;
-    if (is_file_letter(c)) return FILE_LETTER;
-    if (is_rank_digit(c)) return RANK_DIGIT;
-    if (c == '-' || c == 'x') return SEPARATOR;
-    return NOT_PREFIX;
 }
 
 // The promotion code of a letter of [nbrqkNBRQK], 0 for any other character.
@@ -66,122 +72,132 @@ Bitboard from_squares(const SanParts& parts) {
     return squares;
 }
 
-// Collects the legal moves among the candidates it is shown, as the
-// generator's legality filter would judge them: a move is legal when the
-// board can play it and it leaves the mover's king unattacked.
-class Matches {
+// The search for the legal moves a SAN names: the candidate moves of the
+// pieces it can mean, each kept when the generator's legality filter would
+// keep it (the board can play it and it leaves the mover's king unattacked).
+class Search {
 public:
-    Matches(const MoveGenerator& generator, const Position& position, unsigned promotion)
-        : generator_(generator), position_(position), occupied_(position.occupancy()), promotion_(promotion) {}
-
-    void consider(ChessMove move) {
-        if (promotion_code(move) != promotion_) return;
-        const MoveRoles roles = move_roles(position_.pieces, occupied_, move);
-        if (roles.problem != MoveRoles::Problem::none) return;
-        Pieces after = position_.pieces;
-        apply_move(after, move, roles);
-        if (generator_.king_attacked(after, position_.side_to_move())) return;
-        if (count_++ == 0) {
-            move_ = move;
-            after_ = Position{after, info_after(position_.info, move, roles)};
-        }
+    Search(const MoveGenerator& generator, const Position& position, unsigned promotion, bool no_square_twice)
+        : generator_(generator),
+          position_(position),
+          us_(position.side_to_move()),
+          own_(position.pieces_of(us_)),
+          theirs_(position.pieces_of(~us_)),
+          occupied_(own_ | theirs_),
+          promotion_(promotion) {
+        const Bitboard king = position.pieces[make_piece(us_, KING)];
+        // With one king and no square held twice, a move's safety is decided
+        // without playing it, as the generator decides it.
+        ordinary_ = king && !(king & (king - 1)) && (no_square_twice || !squares_held_twice(position.pieces));
+        king_ = ordinary_ ? lowest(king) : 0;
     }
 
-    // A generated move taken as it is: castling, which the list decides.
-    void accept(ChessMove move) {
-        if (count_++ == 0) {
-            move_ = move;
-            after_ = position_.after(move, move_roles(position_.pieces, occupied_, move));
+    // Every pseudo-legal move of a piece of the side to move of the given
+    // type from a square of from onto to, coded as the generator codes it.
+    // Castling is not among them: a king's move names it only by its squares.
+    void moves_to(PieceType piece, Bitboard from, Square to) {
+        if (piece == PAWN) return pawn_moves_to(from, to);
+        const Bitboard own = position_.pieces[make_piece(us_, piece)] & from;
+        Bitboard origins = 0;
+        switch (piece) {
+            case KNIGHT: origins = KNIGHT_ATTACKS[to]; break;
+            case BISHOP: origins = generator_.slider_attacks(to, occupied_, BISHOP); break;
+            case ROOK: origins = generator_.slider_attacks(to, occupied_, ROOK); break;
+            case QUEEN:
+                origins = generator_.slider_attacks(to, occupied_, ROOK) |
+                          generator_.slider_attacks(to, occupied_, BISHOP);
+                break;
+            default: origins = KING_ATTACKS[to]; break;
         }
+        for (origins &= own; origins;) consider(ChessMove::raw(pop_lowest(origins), to, ORDINARY), piece == KING);
+    }
+
+    // The castling move from from to to, if it is legal; the generator's
+    // list decides, as castling is rare and its conditions are the
+    // generator's own.
+    void castling_move(Square from, Square to) {
+        MoveList legal;
+        generator_.moves(position_, legal);
+        for (const ChessMove move : legal)
+            if (move.special() == CASTLING && move.from() == from && move.to() == to) return keep(move);
     }
 
     std::expected<ChessMove, SanError> result(Position& after) const {
         if (count_ == 0) return std::unexpected(SanError::illegal);
         if (count_ > 1) return std::unexpected(SanError::ambiguous);
-        after = after_;
+        after = position_.after(move_, move_roles(position_.pieces, occupied_, move_));
         return move_;
     }
 
 private:
+    // A promotion is tried once, with the piece asked for (a queen when none
+    // is: it then matches nothing).
+    void pawn_moves_to(Bitboard from, Square to) {
+        const SideFacts& ours = side(us_);
+        const Bitboard pawns = position_.pieces[make_piece(us_, PAWN)] & from;
+        const bool promoting = rank_of(to) == relative_rank(us_, 7);
+        const unsigned step = promoting ? (is_promotion(promotion_) ? promotion_ : PROMOTE_QUEEN) : ORDINARY;
+        // The generator's en-passant targets: the flag decides.
+        const Bitboard en_passant_targets = ((position_.info >> ours.en_passant_bit) & 0xFF)
+                                            << (8 * static_cast<int>(ours.en_passant_rank + ours.forward));
+        for (Bitboard b = PAWN_ATTACKS[~us_][to] & pawns; b;) {
+            const Square origin = pop_lowest(b);
+            if (has(theirs_, to)) consider(ChessMove::raw(origin, to, step), false);
+            if (has(en_passant_targets, to)) consider(ChessMove::raw(origin, to, EN_PASSANT), false);
+        }
+        const int one = static_cast<int>(to) - ours.pawn_push;
+        if (has(occupied_, to) || one < 0 || one > 63) return;
+        if (has(pawns, static_cast<Square>(one)))
+            return consider(ChessMove::raw(static_cast<Square>(one), to, step), false);
+        const int two = one - ours.pawn_push;
+        if (two < 0 || two > 63 || has(occupied_, static_cast<Square>(one))) return;
+        if (rank_of(static_cast<Square>(two)) == ours.start_rank && has(pawns, static_cast<Square>(two)))
+            consider(ChessMove::raw(static_cast<Square>(two), to, DOUBLE_STEP), false);
+    }
+
+    void consider(ChessMove move, bool king_moves) {
+        if (promotion_code(move) != promotion_ || !safe(move, king_moves)) return;
+        if (count_++ == 0) move_ = move;
+    }
+
+    // Does the move leave the mover's king unattacked? On an ordinary board
+    // only the move's squares change the attacks on the king: the mover
+    // leaves one and blocks the other, where a captured piece stops
+    // attacking. En passant takes a piece off a third square and is played.
+    bool safe(ChessMove move, bool king_moves) const {
+        const Square to = move.to();
+        if (ordinary_ && move.special() != EN_PASSANT) {
+            if (has(own_, to)) return false;
+            const Bitboard occupied = (occupied_ ^ square_bit(move.from())) | square_bit(to);
+            return !(generator_.attackers_to(position_.pieces, king_moves ? to : king_, ~us_, occupied) &
+                     ~square_bit(to));
+        }
+        const MoveRoles roles = move_roles(position_.pieces, occupied_, move);
+        if (roles.problem != MoveRoles::Problem::none) return false;
+        Pieces after = position_.pieces;
+        apply_move(after, move, roles);
+        return !generator_.king_attacked(after, us_);
+    }
+
+    void keep(ChessMove move) {
+        if (count_++ == 0) move_ = move;
+    }
+
     const MoveGenerator& generator_;
     const Position& position_;
-    Bitboard occupied_;
+    Color us_;
+    Bitboard own_, theirs_, occupied_;
     unsigned promotion_;
+    bool ordinary_;
+    Square king_;
     unsigned count_ = 0;
     ChessMove move_{0};
-    Position after_;
 };
-
-// Shows matches every pseudo-legal pawn move of the side to move from a
-// square of from onto to, coded as the generator codes it. A promotion is
-// shown once, with the promotion asked for (a queen when none is: it then
-// matches nothing).
-void pawn_moves_to(const Position& position, Bitboard from, Square to, unsigned promotion, Matches& matches) {
-    const Color us = position.side_to_move();
-    const SideFacts& ours = side(us);
-    const Bitboard pawns = position.pieces[make_piece(us, PAWN)] & from;
-    const Bitboard occupied = position.occupancy();
-    const bool promoting = rank_of(to) == relative_rank(us, 7);
-    const unsigned step_code = promoting ? (is_promotion(promotion) ? promotion : PROMOTE_QUEEN) : ORDINARY;
-    // The same en-passant targets as the generator's: the flag decides.
-    const Bitboard en_passant_targets = ((position.info >> ours.en_passant_bit) & 0xFF)
-                                        << (8 * static_cast<int>(ours.en_passant_rank + ours.forward));
-    for (Bitboard b = PAWN_ATTACKS[~us][to] & pawns; b;) {
-        const Square origin = pop_lowest(b);
-        if (has(position.pieces_of(~us), to)) matches.consider(ChessMove::raw(origin, to, step_code));
-        if (has(en_passant_targets, to)) matches.consider(ChessMove::raw(origin, to, EN_PASSANT));
-    }
-    if (has(occupied, to)) return;
-    const int one = static_cast<int>(to) - ours.pawn_push;
-    if (one < 0 || one > 63) return;
-    if (has(pawns, static_cast<Square>(one))) {
-        matches.consider(ChessMove::raw(static_cast<Square>(one), to, step_code));
-        return;
-    }
-    const int two = one - ours.pawn_push;
-    if (two < 0 || two > 63 || has(occupied, static_cast<Square>(one))) return;
-    if (rank_of(static_cast<Square>(two)) == ours.start_rank && has(pawns, static_cast<Square>(two)))
-        matches.consider(ChessMove::raw(static_cast<Square>(two), to, DOUBLE_STEP));
-}
-
-// Shows matches every pseudo-legal move of the side to move's pieces of the
-// given type from a square of from onto to. Castling is not among them: a
-// king's move names it only by its squares (see resolve_squares).
-void moves_to(const MoveGenerator& generator, const Position& position, PieceType piece, Bitboard from, Square to,
-              unsigned promotion, Matches& matches) {
-    const Color us = position.side_to_move();
-    if (piece == PAWN) return pawn_moves_to(position, from, to, promotion, matches);
-    const Bitboard occupied = position.occupancy();
-    const Bitboard own = position.pieces[make_piece(us, piece)] & from;
-    Bitboard origins = 0;
-    switch (piece) {
-        case KNIGHT: origins = KNIGHT_ATTACKS[to] & own; break;
-        case BISHOP: origins = generator.slider_attacks(to, occupied, BISHOP) & own; break;
-        case ROOK: origins = generator.slider_attacks(to, occupied, ROOK) & own; break;
-        case QUEEN:
-            origins = (generator.slider_attacks(to, occupied, ROOK) | generator.slider_attacks(to, occupied, BISHOP)) &
-                      own;
-            break;
-        default: origins = KING_ATTACKS[to] & own; break;
-    }
-    while (origins) matches.consider(ChessMove::raw(pop_lowest(origins), to, ORDINARY));
-}
-
-// The castling move from from to to, if it is legal; the generator's list
-// decides, as castling is rare and its conditions are the generator's own.
-void castling_move(const MoveGenerator& generator, const Position& position, Square from, Square to,
-                   Matches& matches) {
-    MoveList legal;
-    generator.moves(position, legal);
-    for (const ChessMove move : legal)
-        if (move.special() == CASTLING && move.from() == from && move.to() == to) return matches.accept(move);
-}
 
 // A move named by both its squares and no piece letter: the one legal move
 // with those squares and that promotion. A king's move onto its own rook's
 // corner names castling; a pawn reaching the last rank needs a promotion.
-void resolve_squares(const MoveGenerator& generator, const Position& position, const SanParts& parts,
-                     Matches& matches) {
+void resolve_squares(const Position& position, const SanParts& parts, Search& search) {
     const Square from = parts.from_file + 8 * parts.from_rank;
     Square to = parts.to;
     const Bitboard occupied = position.occupancy();
@@ -197,8 +213,8 @@ void resolve_squares(const MoveGenerator& generator, const Position& position, c
     if (piece == NO_PIECE || color_of(piece) != position.side_to_move()) return;
     const PieceType type = type_of(piece);
     if (type == KING && (file_of(to) + 2 == file_of(from) || file_of(from) + 2 == file_of(to)))
-        return castling_move(generator, position, from, to, matches);
-    moves_to(generator, position, type, square_bit(from), to, parts.promotion, matches);
+        return search.castling_move(from, to);
+    search.moves_to(type, square_bit(from), to);
 }
 
 }  // namespace
@@ -207,31 +223,33 @@ std::size_t match_san_move(const char* begin, const char* end, SanParts& out) {
     // Each optional part is taken before it is left out, so the first match a
     // backtracking engine finds has the longest prefix of characters in class
     // order that still leaves a target square after it.
+    const std::size_t size = static_cast<std::size_t>(end - begin);
+    std::array<int, 4> classes;
     std::size_t run = 0;
-    for (int last = NOT_PREFIX; run < 4 && begin + run < end; ++run) {
+    for (int last = NOT_PREFIX; run < 4 && run < size; ++run) {
         const int c = prefix_class(begin[run]);
         if (c <= last) break;
-        last = c;
+        classes[run] = last = c;
     }
-    for (std::size_t length = run + 1; length-- > 0;) {
-        const char* target = begin + length;
-        if (end - target < 2 || !is_file_letter(target[0]) || !is_rank_digit(target[1])) continue;
-        out = SanParts{};
-        for (const char* p = begin; p < target; ++p) {
-            switch (prefix_class(*p)) {
-                case PIECE_LETTER: out.piece = piece_of_letter(*p); break;
-                case FILE_LETTER: out.from_file = static_cast<std::uint8_t>(*p - 'a'); break;
-                case RANK_DIGIT: out.from_rank = static_cast<std::uint8_t>(*p - '1'); break;
-                default: break;
-            }
+    std::size_t length = run + 1;
+    do {
+        if (length-- == 0) return 0;
+    } while (size - length < 2 || !is_file_letter(begin[length]) || !is_rank_digit(begin[length + 1]));
+    out = SanParts{};
+    for (std::size_t i = 0; i < length; ++i) {
+        const auto byte = static_cast<std::uint8_t>(begin[i]);
+        switch (classes[i]) {
+            case PIECE_LETTER: out.piece = piece_of_letter(begin[i]); break;
+            case FILE_LETTER: out.from_file = static_cast<std::uint8_t>(byte - 'a'); break;
+            case RANK_DIGIT: out.from_rank = static_cast<std::uint8_t>(byte - '1'); break;
+            default: break;
         }
-        out.to = static_cast<std::uint8_t>((target[0] - 'a') + 8 * (target[1] - '1'));
-        const char* p = target + 2;
-        if (p < end && *p == '=' && p + 1 < end && promotion_of_letter(p[1])) ++p;
-        if (p < end && promotion_of_letter(*p)) out.promotion = promotion_of_letter(*p++);
-        return static_cast<std::size_t>(p - begin);
     }
-    return 0;
+    out.to = static_cast<std::uint8_t>((begin[length] - 'a') + 8 * (begin[length + 1] - '1'));
+    std::size_t taken = length + 2;
+    if (taken + 1 < size && begin[taken] == '=' && promotion_of_letter(begin[taken + 1])) ++taken;
+    if (taken < size && promotion_of_letter(begin[taken])) out.promotion = promotion_of_letter(begin[taken++]);
+    return taken;
 }
 
 std::expected<SanParts, SanError> split_san(std::string_view text) {
@@ -254,24 +272,24 @@ std::expected<SanParts, SanError> split_san(std::string_view text) {
 }
 
 std::expected<ChessMove, SanError> resolve_san(const MoveGenerator& generator, const Position& position,
-                                               const SanParts& parts, Position& after) {
+                                               const SanParts& parts, Position& after, bool no_square_twice) {
     const Color us = position.side_to_move();
-    Matches matches(generator, position, parts.promotion);
+    Search search(generator, position, parts.promotion, no_square_twice);
     switch (parts.kind) {
         case SanParts::NULL_MOVE:
             return std::unexpected(SanError::null_move);
         case SanParts::KING_SIDE_CASTLING:
         case SanParts::QUEEN_SIDE_CASTLING: {
             const CastlingSide cs = parts.kind == SanParts::KING_SIDE_CASTLING ? KING_SIDE : QUEEN_SIDE;
-            castling_move(generator, position, side(us).king_home, side(us).castling[cs].king_to, matches);
-            return matches.result(after);
+            search.castling_move(side(us).king_home, side(us).castling[cs].king_to);
+            return search.result(after);
         }
         case SanParts::MOVE:
             break;
     }
     if (parts.piece == SanParts::ANY && parts.from_file != SanParts::ANY && parts.from_rank != SanParts::ANY) {
-        resolve_squares(generator, position, parts, matches);
-        return matches.result(after);
+        resolve_squares(position, parts, search);
+        return search.result(after);
     }
     // A target holding a piece of the mover's colour is never reached.
     if (has(position.pieces_of(us), parts.to)) return std::unexpected(SanError::illegal);
@@ -282,8 +300,8 @@ std::expected<ChessMove, SanError> resolve_san(const MoveGenerator& generator, c
         piece = PAWN;
         if (parts.from_file == SanParts::ANY) from &= FILE_A_SQUARES << file_of(parts.to);
     }
-    moves_to(generator, position, piece, from, parts.to, parts.promotion, matches);
-    return matches.result(after);
+    search.moves_to(piece, from, parts.to);
+    return search.result(after);
 }
 
 std::expected<ChessMove, SanError> resolve_san(const MoveGenerator& generator, const Position& position,

@@ -57,9 +57,12 @@ std::expected<SanParts, SanError> split_san(std::string_view text);
 std::expected<ChessMove, SanError> resolve_san(const MoveGenerator& generator, const Position& position,
                                                const SanParts& parts);
 
-// The same, also setting after to the position the move leads to.
+// The same, also setting after to the position the move leads to. A caller
+// that knows that no square of the position is held twice (any position
+// reached by legal moves from a FEN that python-chess reads) says so, and the
+// check is skipped.
 std::expected<ChessMove, SanError> resolve_san(const MoveGenerator& generator, const Position& position,
-                                               const SanParts& parts, Position& after);
+                                               const SanParts& parts, Position& after, bool no_square_twice = false);
 
 inline std::expected<ChessMove, SanError> parse_san(const MoveGenerator& generator, const Position& position,
                                                     std::string_view text) {
