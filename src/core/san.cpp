@@ -239,7 +239,7 @@ std::size_t match_san_move(const char* begin, const char* end, SanParts& out) {
     for (std::size_t i = 0; i < length; ++i) {
         const auto byte = static_cast<std::uint8_t>(begin[i]);
         switch (classes[i]) {
-            case PIECE_LETTER: out.piece = piece_of_letter(begin[i]); break;
+            case PIECE_LETTER: out.piece = static_cast<std::uint8_t>(piece_of_letter(begin[i])); break;
             case FILE_LETTER: out.from_file = static_cast<std::uint8_t>(byte - 'a'); break;
             case RANK_DIGIT: out.from_rank = static_cast<std::uint8_t>(byte - '1'); break;
             default: break;
