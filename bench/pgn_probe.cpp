@@ -2,7 +2,7 @@
 // python-chess (bench/pgn_compare.py drives it):
 //
 //   pgn_probe games [--comments] [--chunk N] FILE   one JSON line per game
-//   pgn_probe san FILE      per FEN line: "uci san" for every legal move
+//   pgn_probe san FILE      per FEN line: "uci:san" for every legal move
 //   pgn_probe parse FILE    per "FEN<TAB>text" line: the move, or "error <kind>"
 #include <cstdio>
 #include <cstdlib>
@@ -106,8 +106,13 @@ int san(const char* path, const mirelo::MoveGenerator& generator) {
         generator.moves(board, legal);
         std::string line;
         for (const mirelo::ChessMove move : legal) {
-            char text[mirelo::SAN_CAPACITY];
-            const std::size_t size = mirelo::write_san(generator, board, legal, move, text);
+            // Typed by its squares, as a caller passes a move text; the
+            // text must be the one written with the list given.
+            char text[mirelo::SAN_CAPACITY], listed[mirelo::SAN_CAPACITY];
+            const auto typed = mirelo::ChessMove::from_str(move.to_string()).value();
+            const std::size_t size = mirelo::write_san(generator, board, typed, text);
+            if (std::string_view(text, size) != std::string_view(listed, mirelo::write_san(generator, board, legal, move, listed)))
+                return 1;
             if (!line.empty()) line += ' ';
             line += move.to_string();
             line += ':';

@@ -7,7 +7,9 @@
 //    there is one comment per move when comments are kept, its error is one
 //    line, and its moves are legal one after the other from its start;
 //  - on every position of the first games' mainlines, every legal move's SAN
-//    fits SAN_CAPACITY and reads back to the same move;
+//    fits SAN_CAPACITY, is the same whether or not the legal list is given,
+//    and reads back to the same move; on their starts, a move typed by its
+//    squares has a SAN exactly when a legal move has those squares;
 //  - each word of the input read as SAN on those positions names what a
 //    plain filter of the generator's legal list names (the same move, or the
 //    same kind of refusal), whether or not the reader is told that no square
@@ -141,6 +143,9 @@ void check_san(const Position& position, const std::vector<std::string_view>& wo
         const std::string_view san(out.data(), size);
         const auto back = parse_san(generator(), position, san);
         FUZZ_CHECK(back && *back == move, input + ": " + move.to_string() + " wrote " + std::string(san));
+        std::array<char, SAN_CAPACITY> typed;
+        const std::size_t typed_size = write_san(generator(), position, move, typed.data());
+        FUZZ_CHECK(std::string_view(typed.data(), typed_size) == san, input + ": " + move.to_string());
     }
     for (const std::string_view word : words) {
         const auto parts = split_san(word);
@@ -152,6 +157,27 @@ void check_san(const Position& position, const std::vector<std::string_view>& wo
             FUZZ_CHECK(found.has_value() == expected.has_value() &&
                            (found ? *found == *expected : found.error() == expected.error()),
                        input + ": " + std::string(word));
+        }
+    }
+}
+
+// Every move from a square of the side to move onto any square, typed (no
+// special code), with and without a queen promotion.
+void check_typed_moves(const Position& position, const std::string& input) {
+    MoveList legal;
+    generator().moves(position, legal);
+    for (Bitboard from = position.pieces_of(position.side_to_move()); from;) {
+        const Square square = pop_lowest(from);
+        for (Square to = 0; to < 64; ++to) {
+            for (const unsigned promotion : {0u, unsigned{PROMOTE_QUEEN}}) {
+                const ChessMove typed = ChessMove::raw(square, to, promotion);
+                bool listed = false;
+                for (const ChessMove m : legal)
+                    listed = listed || (m.from() == square && m.to() == to && promotion_of(m) == promotion);
+                std::array<char, SAN_CAPACITY> out;
+                FUZZ_CHECK((write_san(generator(), position, typed, out.data()) != 0) == listed,
+                           input + ": typed " + typed.to_string());
+            }
         }
     }
 }
@@ -178,6 +204,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (const PgnGame& game : games) {
         Position position = game.start;
+        check_typed_moves(position, input);
         check_san(position, words, input);
         for (std::size_t ply = 0; ply < game.moves.size() && ply < 40; ++ply) {
             const ChessMove move = game.moves[ply];

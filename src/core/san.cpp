@@ -1,6 +1,7 @@
 #include "san.h"
 
 #include <array>
+#include <optional>
 
 #include "attacks.h"
 #include "text.h"
@@ -125,8 +126,22 @@ public:
     std::expected<ChessMove, SanError> result(Position& after) const {
         if (count_ == 0) return std::unexpected(SanError::illegal);
         if (count_ > 1) return std::unexpected(SanError::ambiguous);
-        after = position_.after(move_, move_roles(position_.pieces, occupied_, move_));
-        return move_;
+        after = position_.after(found_[0], move_roles(position_.pieces, occupied_, found_[0]));
+        return found_[0];
+    }
+
+    // The squares the legal moves found start from.
+    Bitboard origins() const {
+        Bitboard squares = 0;
+        for (unsigned i = 0; i < count_; ++i) squares |= square_bit(found_[i].from());
+        return squares;
+    }
+
+    // The legal move found from the given square, if any.
+    std::optional<ChessMove> found_from(Square from) const {
+        for (unsigned i = 0; i < count_; ++i)
+            if (found_[i].from() == from) return found_[i];
+        return std::nullopt;
     }
 
 private:
@@ -156,8 +171,7 @@ private:
     }
 
     void consider(ChessMove move, bool king_moves) {
-        if (promotion_code(move) != promotion_ || !safe(move, king_moves)) return;
-        if (count_++ == 0) move_ = move;
+        if (promotion_code(move) == promotion_ && safe(move, king_moves)) keep(move);
     }
 
     // Does the move leave the mover's king unattacked? On an ordinary board
@@ -180,7 +194,7 @@ private:
     }
 
     void keep(ChessMove move) {
-        if (count_++ == 0) move_ = move;
+        if (count_ < found_.size()) found_[count_++] = move;
     }
 
     const MoveGenerator& generator_;
@@ -190,8 +204,10 @@ private:
     unsigned promotion_;
     bool ordinary_;
     Square king_;
+    // No square is reached from more than 64 others, even with each move
+    // found twice (an en-passant flag on a piece).
     unsigned count_ = 0;
-    ChessMove move_{0};
+    std::array<ChessMove, 64> found_;
 };
 
 // A move named by both its squares and no piece letter: the one legal move
@@ -310,8 +326,12 @@ std::expected<ChessMove, SanError> resolve_san(const MoveGenerator& generator, c
     return resolve_san(generator, position, parts, after);
 }
 
-std::size_t write_san(const MoveGenerator& generator, const Position& position, const MoveList& legal,
-                      ChessMove move, char* out) {
+namespace {
+
+// The SAN of a legal move; others holds the squares from which another piece
+// of its kind can go to the same square legally.
+std::size_t write_legal_san(const MoveGenerator& generator, const Position& position, ChessMove move,
+                            Bitboard others, char* out) {
     char* o = out;
     const Color us = position.side_to_move();
     const Square from = move.from(), to = move.to();
@@ -324,11 +344,6 @@ std::size_t write_san(const MoveGenerator& generator, const Position& position, 
         const bool capture = has(position.pieces_of(~us), to) || move.special() == EN_PASSANT;
         if (piece != PAWN) {
             *o++ = PIECE_LETTERS[piece];
-            // The other pieces of its kind that can go there legally.
-            Bitboard others = 0;
-            const Bitboard kind = position.pieces[make_piece(us, piece)];
-            for (const ChessMove m : legal)
-                if (m.to() == to && m.from() != from && has(kind, m.from())) others |= square_bit(m.from());
             if (others) {
                 const bool rank_shared = others & (RANK_1_SQUARES << (8 * rank_of(from)));
                 const bool file_shared = others & (FILE_A_SQUARES << file_of(from));
@@ -346,18 +361,42 @@ std::size_t write_san(const MoveGenerator& generator, const Position& position, 
             *o++ = PIECE_LETTERS[promotion_type(move.special())];
         }
     }
+    // Mate: no legal reply, counted without listing the replies.
     const Position after = position.after(move, roles);
     if (generator.king_attacked(after.pieces, ~us)) *o++ = generator.perft(after, 1) == 0 ? '#' : '+';
     return static_cast<std::size_t>(o - out);
 }
 
+}  // namespace
+
+std::size_t write_san(const MoveGenerator& generator, const Position& position, const MoveList& legal,
+                      ChessMove move, char* out) {
+    // The other pieces of its kind that can go there legally.
+    Bitboard others = 0;
+    const unsigned mover = piece_on(position.pieces, move.from(), 0, 12, position.occupancy());
+    if (mover != NO_PIECE && type_of(mover) != PAWN)
+        for (const ChessMove m : legal)
+            if (m.to() == move.to() && m.from() != move.from() && has(position.pieces[mover], m.from()))
+                others |= square_bit(m.from());
+    return write_legal_san(generator, position, move, others, out);
+}
+
 std::size_t write_san(const MoveGenerator& generator, const Position& position, ChessMove move, char* out) {
-    MoveList legal;
-    generator.moves(position, legal);
-    for (const ChessMove m : legal)
-        if (m.from() == move.from() && m.to() == move.to() && promotion_code(m) == promotion_code(move))
-            return write_san(generator, position, legal, m, out);
-    return 0;
+    // The moves of the mover's kind onto the target tell both whether the
+    // move is legal and which others need telling apart from it.
+    const Square from = move.from(), to = move.to();
+    const unsigned mover = piece_on(position.pieces, from, 0, 12, position.occupancy());
+    if (mover == NO_PIECE || color_of(mover) != position.side_to_move()) return 0;
+    Search search(generator, position, promotion_code(move), false);
+    const PieceType piece = type_of(mover);
+    if (piece == KING && (file_of(to) + 2 == file_of(from) || file_of(from) + 2 == file_of(to)))
+        search.castling_move(from, to);
+    else
+        search.moves_to(piece, ~Bitboard{0}, to);
+    const auto legal = search.found_from(from);
+    if (!legal) return 0;
+    const Bitboard others = piece == PAWN ? 0 : search.origins() & ~square_bit(from);
+    return write_legal_san(generator, position, *legal, others, out);
 }
 
 std::string san_error_message(SanError error, std::string_view text, const Board& board) {
