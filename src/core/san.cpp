@@ -117,6 +117,7 @@ public:
     // list decides, as castling is rare and its conditions are the
     // generator's own.
     void castling_move(Square from, Square to) {
+        if (promotion_ != 0) return;  // a king never promotes
         MoveList legal;
         generator_.moves(position_, legal);
         for (const ChessMove move : legal)

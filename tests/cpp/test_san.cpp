@@ -112,6 +112,7 @@ TEST(San, ReadsAndRefusesAsPythonChess) {
         {START, "Nd2", "", SanError::illegal},  // onto its own pawn
         {CASTLING, "Kg1", "", SanError::illegal},
         {CASTLING, "Ke1g1", "", SanError::illegal},
+        {CASTLING, "e1g1q", "", SanError::illegal},
         {PROMOTION, "e8", "", SanError::illegal},
         {PROMOTION, "e7e8", "", SanError::illegal},
         {PROMOTION, "e8=K", "", SanError::illegal},
