@@ -372,12 +372,14 @@ std::size_t write_legal_san(const MoveGenerator& generator, const Position& posi
 
 std::size_t write_san(const MoveGenerator& generator, const Position& position, const MoveList& legal,
                       ChessMove move, char* out) {
-    // The other pieces of its kind that can go there legally.
+    // The other pieces of its kind that can go there legally; castling goes
+    // to its rook's square for python-chess, which is never a move's target.
     Bitboard others = 0;
     const unsigned mover = piece_on(position.pieces, move.from(), 0, 12, position.occupancy());
     if (mover != NO_PIECE && type_of(mover) != PAWN)
         for (const ChessMove m : legal)
-            if (m.to() == move.to() && m.from() != move.from() && has(position.pieces[mover], m.from()))
+            if (m.to() == move.to() && m.from() != move.from() && m.special() != CASTLING &&
+                has(position.pieces[mover], m.from()))
                 others |= square_bit(m.from());
     return write_legal_san(generator, position, move, others, out);
 }
