@@ -336,7 +336,8 @@ def san_texts(rng: random.Random, board: chess.Board) -> list[str]:
         san = board.san(move)
         bare = san.rstrip("+#")
         uci = move.uci()
-        texts.update([san, bare, uci, uci[:2] + "-" + uci[2:], uci[:2] + "x" + uci[2:], bare + "!"])
+        texts.update([san, bare, uci, uci[:2] + "-" + uci[2:], uci[:2] + "x" + uci[2:], bare + "!", uci[:4] + "q",
+                      uci[:4] + "=N"])
         piece = board.piece_type_at(move.from_square)
         if piece != chess.PAWN and not board.is_castling(move):
             letter = chess.piece_symbol(piece).upper()
