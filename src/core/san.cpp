@@ -13,8 +13,6 @@ namespace {
 constexpr Bitboard FILE_A_SQUARES = 0x0101010101010101ULL;
 constexpr Bitboard RANK_1_SQUARES = 0xFF;
 
-constexpr bool is_file_letter(char c) { return c >= 'a' && c <= 'h'; }
-constexpr bool is_rank_digit(char c) { return c >= '1' && c <= '8'; }
 
 // The classes of the characters before the target square, in the order the
 // pattern takes them: piece letter, file, rank, separator.
@@ -237,21 +235,18 @@ void resolve_squares(const Position& position, const SanParts& parts, Search& se
 }  // namespace
 
 std::size_t match_san_move(const char* begin, const char* end, SanParts& out) {
+    // The classes of the first bytes, NOT_PREFIX past the end: the prefix and
+    // the target take at most six.
+    const std::size_t size = static_cast<std::size_t>(end - begin);
+    std::array<int, 6> classes;
+    for (std::size_t i = 0; i < classes.size(); ++i) classes[i] = i < size ? prefix_class(begin[i]) : NOT_PREFIX;
     // Each optional part is taken before it is left out, so the first match a
     // backtracking engine finds has the longest prefix of characters in class
     // order that still leaves a target square after it.
-    const std::size_t size = static_cast<std::size_t>(end - begin);
-    std::array<int, 4> classes;
-    std::size_t run = 0;
-    for (int last = NOT_PREFIX; run < 4 && run < size; ++run) {
-        const int c = prefix_class(begin[run]);
-        if (c <= last) break;
-        classes[run] = last = c;
-    }
-    std::size_t length = run + 1;
-    do {
+    std::size_t length = 0;
+    while (length < 4 && classes[length] > (length ? classes[length - 1] : NOT_PREFIX)) ++length;
+    while (classes[length] != FILE_LETTER || classes[length + 1] != RANK_DIGIT)
         if (length-- == 0) return 0;
-    } while (size - length < 2 || !is_file_letter(begin[length]) || !is_rank_digit(begin[length + 1]));
     out = SanParts{};
     for (std::size_t i = 0; i < length; ++i) {
         const auto byte = static_cast<std::uint8_t>(begin[i]);
