@@ -8,8 +8,8 @@
 //    line, and its moves are legal one after the other from its start;
 //  - on every position of the first games' mainlines, every legal move's SAN
 //    fits SAN_CAPACITY, is the same whether or not the legal list is given,
-//    and reads back to the same move; on their starts, a move typed by its
-//    squares has a SAN exactly when a legal move has those squares;
+//    and reads back to the same move; on the first game's start, a move
+//    typed by its squares has a SAN exactly when a legal move has them;
 //  - each word of the input read as SAN on those positions names what a
 //    plain filter of the generator's legal list names (the same move, or the
 //    same kind of refusal), whether or not the reader is told that no square
@@ -202,9 +202,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (end > pos && end - pos <= 12) words.push_back(text.substr(pos, end - pos));
         pos = end + 1;
     }
+    if (!games.empty()) check_typed_moves(games.front().start, input);
     for (const PgnGame& game : games) {
         Position position = game.start;
-        check_typed_moves(position, input);
         check_san(position, words, input);
         for (std::size_t ply = 0; ply < game.moves.size() && ply < 40; ++ply) {
             const ChessMove move = game.moves[ply];
