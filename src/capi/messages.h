@@ -38,7 +38,4 @@ std::string not_a_move_text(std::string_view text);
 std::string fen_item(std::size_t index, std::string_view text, std::string_view error);
 std::string wrong_size(std::size_t size, std::size_t expected);
 
-// A text as Python's repr() writes a str: quoted, with escapes.
-std::string quoted(std::string_view utf8);
-
 }  // namespace mirelo::capi::messages

@@ -28,6 +28,17 @@ constexpr bool is_white_space(char32_t c) {
            c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
+// White space as Python's str.isspace and its regular expressions see it:
+// the White_Space property and the separators U+001C to U+001F.
+constexpr bool is_python_space(char32_t c) { return is_white_space(c) || (c >= 0x1C && c <= 0x1F); }
+
+// The end of the run of Python white space that starts at begin.
+const char* skip_python_space(const char* begin, const char* end);
+
+// The end of the last character of [begin, end) that is not Python white
+// space; begin when there is none.
+const char* python_text_end(const char* begin, const char* end);
+
 // The text without leading and trailing white space.
 std::string_view trim_white_space(std::string_view text);
 
@@ -43,5 +54,15 @@ constexpr void write_square(char* out, Square s) {
 }
 
 std::string square_name(Square s);
+
+// Appends text to out as well-formed UTF-8: each maximal piece of an
+// ill-formed sequence becomes one U+FFFD, as Python's "replace" decoding does
+// (the practice the Unicode standard recommends).
+void append_utf8_replacing(std::string& out, std::string_view text);
+
+// The text in single quotes for a one-line message: its first limit bytes
+// (then "..."), with control characters and bytes that are not UTF-8
+// escaped as \xNN and quotes and backslashes escaped with a backslash.
+std::string quoted(std::string_view text, std::size_t limit = 40);
 
 }  // namespace mirelo

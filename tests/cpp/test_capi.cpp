@@ -90,7 +90,7 @@ TEST(CApi, MessagesAndInternalFailures) {
     EXPECT_EQ(mirelo_write_fen_planes(texts.data(), ends, 2, planes, sizeof planes, 0, h.out.get()),
               MIRELO_VALUE_ERROR);
     testing::internal::GetCapturedStderr();
-    EXPECT_EQ(error_text(), "fens[1] \"\\u3000x'\\n\": Invalid piece type");
+    EXPECT_EQ(error_text(), "fens[1] '\xe3\x80\x80x\\'\\x0a': Invalid piece type");
 }
 
 // Python code that runs while a face holds a record is the only way for a
