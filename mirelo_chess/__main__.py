@@ -1,7 +1,6 @@
 """Command line of mirelo_chess.
 
     python -m mirelo_chess perft [--depth N] [--divide] [FEN]
-    python -m mirelo_chess bench [ARGS]
 
 ``perft`` counts the legal move paths of the given depth from a position
 (the start position by default) with the library's native count
@@ -9,9 +8,6 @@
 be shown and an interrupt is answered between root moves. It prints the node
 count, the time taken and the nodes per second; ``--divide`` first lists the
 count below each root move, as ``mirelo_chess.game.divide`` gives them.
-
-``bench`` runs the library's benchmark (``mirelo_chess._bench``) with the
-remaining arguments.
 
 The installed console script ``mirelo-chess`` is the same program and names
 itself so in its messages; ``--version`` prints the installed version.
@@ -26,7 +22,6 @@ from __future__ import annotations
 
 import argparse
 import contextlib
-import importlib
 import importlib.metadata
 import os
 import sys
@@ -88,7 +83,7 @@ def program_name() -> str:
 def build_parser(prog: str) -> _Parser:
     parser = _Parser(
         prog=prog,
-        description="Command line of mirelo_chess: move-path counting and benchmarks.",
+        description="Command line of mirelo_chess: move-path counting.",
     )
     parser.add_argument("--version", action="version", version=f"mirelo-chess {_version()}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=_Parser)
@@ -119,11 +114,6 @@ def build_parser(prog: str) -> _Parser:
         "fen", nargs="*", metavar="FEN",
         help="the position; its fields may be given as one argument or several "
              "(default: the start position)",
-    )
-    commands.add_parser(
-        "bench", add_help=False,
-        help="time the library against python-chess and native floors "
-             "(arguments go to the benchmark; see 'bench --help')",
     )
     return parser
 
@@ -235,26 +225,10 @@ def run_perft(fen: str, depth: int, divide: bool, progress: bool | None, prog: s
     return 0
 
 
-def run_bench(argv: Sequence[str], prog: str) -> int:
-    try:
-        bench = importlib.import_module("mirelo_chess._bench")
-    except ModuleNotFoundError as error:
-        if error.name != "mirelo_chess._bench":
-            raise
-        sys.stderr.write(f"{prog} bench: the benchmark is not part of this installation "
-                         "(module mirelo_chess._bench is missing)\n")
-        return EXIT_FAILURE
-    status = bench.main(list(argv))
-    return int(status or 0)
-
-
 def _run(args_list: list[str], prog: str) -> int:
-    # The benchmark parses its own arguments, --help included.
-    if args_list[:1] == ["bench"]:
-        return run_bench(args_list[1:], prog)
     args = build_parser(prog).parse_args(args_list)
     if args.command is None:
-        raise UsageError(f"{prog}: choose a command: perft or bench (see --help)")
+        raise UsageError(f"{prog}: choose a command: perft (see --help)")
     fen = " ".join(args.fen) if args.fen else Board().fen()
     return run_perft(fen, args.depth, args.divide, args.progress, prog)
 

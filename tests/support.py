@@ -5,7 +5,7 @@ for the four-field FEN this library writes."""
 import chess
 
 from mirelo_chess import Board
-from mirelo_chess._perft import POSITIONS, chess_perft, perft  # noqa: F401 - used by the test modules
+from positions import POSITIONS, chess_perft, perft  # noqa: F401 - used by the test modules
 
 START = POSITIONS["start"].fen
 KIWIPETE = POSITIONS["kiwipete"].fen
