@@ -14,7 +14,8 @@ import pytest
 
 from mirelo_chess import Board
 from mirelo_chess.game import divide, perft
-from support import KIWIPETE, POSITIONS, START, chess_perft
+from positions import chess_perft
+from support import KIWIPETE, POSITIONS, START
 
 ENDGAME = POSITIONS["pos3"].fen
 PROMOTIONS = POSITIONS["pos5"].fen

@@ -19,18 +19,13 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from mirelo_chess import Board, MoveGenerator, game
-from support import KIWIPETE, START, PanicException, history_fens
-PROMOTIONS = "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq -"
+from support import KIWIPETE, POSITIONS, START, PanicException, history_fens
+PROMOTIONS = POSITIONS["pos4"].fen
 KNIGHT_SHUFFLE = ("g1f3", "g8f6", "f3g1", "f6g8")
 BORROW_MESSAGES = ("Already borrowed", "Already mutably borrowed")
 # PyPy keeps no reference counts of its own: there the leak checks watch the
 # memory held alone.
 CPYTHON = platform.python_implementation() == "CPython"
-
-
-@pytest.fixture(scope="module")
-def generator():
-    return MoveGenerator()
 
 
 class _MallInfo2(ctypes.Structure):
