@@ -303,7 +303,9 @@ def run_call(board, generator, name, argument):
     return board
 
 
-@settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+# No deadline and no health check on speed: a busy machine says nothing of the library.
+@settings(max_examples=200, deadline=None,
+          suppress_health_check=[HealthCheck.function_scoped_fixture, HealthCheck.too_slow])
 @given(calls=st.lists(CALLS, max_size=25))
 def test_random_call_sequences(generator, calls):
     """Random texts and call sequences: only the documented exception types
