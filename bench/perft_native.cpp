@@ -8,7 +8,7 @@
 //                                      S seconds without passing 4 S (found by
 //                                      running the shallower depths first;
 //                                      only the last one is printed)
-// NAME limits the run to the named positions (those of mirelo_chess/positions.txt
+// NAME limits the run to the named positions (those of tests/positions.txt
 // with perft counts: start kiwipete pos3 pos4 pos5 pos6).
 //
 // One line per position, machine-readable:

@@ -4,8 +4,8 @@
     python bench/run.py [--quick] [--only GROUPS] [--no-native] ...
 
 1. Builds (or reuses) the ``_mirelo_floor`` helper extension from floor.c.
-2. Runs the Python workloads of ``mirelo_chess/_bench.py`` against
-   python-chess and against the native floors.
+2. Runs the Python workloads of ``workloads.py`` against python-chess and
+   against the native floors.
 3. Builds ``perft_native`` with CMake and runs the core's bulk-counted perft
    next to Stockfish's ``go perft`` on the same positions and depths.
 4. Prints one table with the development target of each row and whether it
@@ -20,7 +20,6 @@ this script.
 from __future__ import annotations
 
 import argparse
-import importlib
 import os
 import platform
 import re
@@ -33,16 +32,18 @@ sys.dont_write_bytecode = True  # keep the source tree clean
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
-sys.path.insert(0, HERE)
+sys.path[:0] = [HERE, os.path.join(ROOT, "tests")]  # the sibling modules and the test positions
 
-import build_floor  # noqa: E402  (sibling module)
+import build_floor  # noqa: E402
+import workloads  # noqa: E402
+from positions import BENCHMARK_POSITIONS  # noqa: E402
+from timing import PYPY, Row, fmt_time, format_table  # noqa: E402
 
 # Development targets: (workload name prefix, kind of row, goal). For "faster"
 # rows the goal is the least baseline/mirelo ratio, for "floor" rows the
 # largest mirelo/floor ratio, for "info" rows (no baseline) the longest time.
 # On PyPy both sides run JIT-compiled code, so python-chess is several times
 # faster there than on CPython and the ratios aimed at differ.
-PYPY = platform.python_implementation() == "PyPy"
 _FASTER = ({"Board(fen)": 20, "board.fen()": 50, "push(": 15, "generator(board)": 15, "perft ": 30,
             "bitboard()": 5, "copy()": 20} if PYPY else
            {"Board(fen)": 40, "board.fen()": 40, "push(": 15, "generator(board)": 20, "perft ": 10,
@@ -75,7 +76,7 @@ def target_of(row):
     return None
 
 
-def target_text(row, fmt_time):
+def target_text(row):
     goal = target_of(row)
     if goal is None:
         return "-"
@@ -108,29 +109,19 @@ def result_text(row):
     return "-" if verdict is None else ("pass" if verdict else "MISS")
 
 
-def verdicts(bench, rows):
+def verdicts(rows):
     """The table with the target and result columns, and the list of misses."""
-    columns = (("target", lambda r: target_text(r, bench.fmt_time)), ("result", result_text))
-    text = [bench.format_table(rows, columns), ""]
+    columns = (("target", target_text), ("result", result_text))
+    text = [format_table(rows, columns), ""]
     misses = [r for r in rows if passed(r) is False and not r.error]
     if misses:
         text.append(f"MISSED TARGETS ({len(misses)}):")
         for r in misses:
             shown = r.ratio_text() if r.ratio is not None else r.value_text(r.mirelo)
-            text.append(f"  {r.workload}: {shown} (target {target_text(r, bench.fmt_time)})")
+            text.append(f"  {r.workload}: {shown} (target {target_text(r)})")
     elif rows:
         text.append("all measured targets met")
     return "\n".join(text)
-
-
-def load_bench():
-    """The workloads module: the source tree's copy next to this script."""
-    folder = os.path.join(ROOT, "mirelo_chess")
-    if os.path.exists(os.path.join(folder, "_bench.py")):
-        sys.path.insert(0, folder)
-        return importlib.import_module("_bench")
-    from mirelo_chess import _bench
-    return _bench
 
 
 # --------------------------------------------------------------------------
@@ -299,10 +290,9 @@ class Stockfish:
             self.proc.wait()
 
 
-def native_rows(bench, args, log):
+def native_rows(args, log):
     rows = []
     notes = []
-    from mirelo_chess._perft import BENCHMARK_POSITIONS
     if args.perft_native:
         binary = args.perft_native
     else:
@@ -334,11 +324,11 @@ def native_rows(bench, args, log):
             label = f"native perft {name} d{depth}"
             note = f"{nodes} nodes, mirelo {nodes / secs / 1e6:.1f} M nodes/s"
             cli_nodes, cli_secs = run_cli_perft(position.fen, depth, rounds, log)
-            rows.append(bench.Row(f"python -m mirelo_chess perft {name} d{depth}", cli_secs, "perft_native",
+            rows.append(Row(f"python -m mirelo_chess perft {name} d{depth}", cli_secs, "perft_native",
                                   secs, "floor", note=f"{cli_nodes} nodes",
                                   error=None if cli_nodes == nodes else f"{cli_nodes} nodes, native {nodes}"))
             if stockfish is None:
-                rows.append(bench.Row(label, secs, note=note, error=error))
+                rows.append(Row(label, secs, note=note, error=error))
                 continue
             best = None
             for _ in range(rounds):
@@ -348,7 +338,7 @@ def native_rows(bench, args, log):
             if sf_nodes != nodes and error is None:
                 error = f"stockfish counts {sf_nodes} nodes, mirelo {nodes}"
             note += f", stockfish {sf_nodes / best / 1e6:.1f} M nodes/s"
-            rows.append(bench.Row(label, secs, "stockfish go perft", best, "faster", note=note, error=error))
+            rows.append(Row(label, secs, "stockfish go perft", best, "faster", note=note, error=error))
     finally:
         if stockfish is not None:
             stockfish.close()
@@ -358,10 +348,19 @@ def native_rows(bench, args, log):
 # --------------------------------------------------------------------------
 
 
+def workload_names(text):
+    names = [name.strip() for name in text.split(",") if name.strip()]
+    unknown = set(names) - set(workloads.WORKLOADS)
+    if unknown:
+        raise argparse.ArgumentTypeError(f"unknown workload group(s): {', '.join(sorted(unknown))}")
+    return names
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(prog="bench/run.py", description=__doc__.split("\n\n")[0])
-    bench = load_bench()
-    bench.add_run_arguments(parser)
+    parser.add_argument("--quick", action="store_true", help="shorter rounds and one ply less of perft")
+    parser.add_argument("--only", metavar="GROUPS", type=workload_names,
+                        help="comma-separated subset of the Python workloads: " + ", ".join(workloads.WORKLOADS))
     parser.add_argument("--no-python", action="store_true", help="skip the Python workloads")
     parser.add_argument("--no-native", action="store_true", help="skip native perft vs Stockfish")
     parser.add_argument("--no-floor", action="store_true", help="do not build the floor module")
@@ -390,24 +389,25 @@ def main(argv=None):
     if not args.no_python:
         # The floor is a C-API extension module: under PyPy it would time
         # PyPy's emulation of that interface, which is no floor at all.
-        pypy = platform.python_implementation() == "PyPy"
-        floor = None if args.no_floor or pypy else build_floor.build(verbose=not args.silent)
+        floor = None if args.no_floor or PYPY else build_floor.build(verbose=not args.silent)
         if floor is None:
-            notes.append("floor rows skipped under PyPy" if pypy else "floor module unavailable: floor rows skipped")
-        chess = bench._import_chess()
-        if chess is None:
+            notes.append("floor rows skipped under PyPy" if PYPY else "floor module unavailable: floor rows skipped")
+        try:
+            import chess
+        except ImportError:
+            chess = None
             notes.append("python-chess not installed: Python rows without ratios")
         try:
             import mirelo_chess
             log(f"mirelo_chess from {getattr(mirelo_chess, '__file__', '?')}")
-            rows += bench.run(floor=floor, quick=args.quick, only=bench.parse_only(args.only),
-                              chess_module=chess, log=None if args.silent else sys.stderr)
+            rows += workloads.run(floor=floor, quick=args.quick, only=args.only, chess=chess,
+                                  log=None if args.silent else sys.stderr)
         except Exception as exc:
             failures.append(f"Python workloads: {type(exc).__name__}: {exc}")
 
     if not args.no_native:
         try:
-            extra_rows, extra_notes = native_rows(bench, args, log)
+            extra_rows, extra_notes = native_rows(args, log)
             rows += extra_rows
             notes += extra_notes
         except (BuildError, OSError, RuntimeError) as exc:
@@ -416,7 +416,7 @@ def main(argv=None):
     for n in notes:
         print(n)
     print()
-    print(verdicts(bench, rows))
+    print(verdicts(rows))
     for f in failures:
         print(f"ERROR: {f}")
     return 1 if failures or any(r.error for r in rows) else 0

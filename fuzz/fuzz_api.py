@@ -36,7 +36,10 @@ import atheris
 
 import mirelo_chess
 from mirelo_chess import game
-from mirelo_chess._perft import POSITIONS
+
+# The test positions of the source tree.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests"))
+from positions import POSITIONS  # noqa: E402
 
 try:
     import numpy as np

@@ -3,7 +3,7 @@
 // Input: a FEN text terminated by a zero byte, then a sequence of operation
 // bytes: push a generated move, push an arbitrary move as a user would, pop,
 // generate (and read the game state), reflect, copy. (scripts/fuzz seeds the
-// corpus with every position of mirelo_chess/positions.txt.) After every
+// corpus with every position of tests/positions.txt.) After every
 // operation:
 //  - the Zobrist keys equal a from-scratch recomputation;
 //  - the undo stacks agree with the move records;

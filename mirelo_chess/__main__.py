@@ -2,7 +2,6 @@
 
     python -m mirelo_chess perft [--depth N] [--divide] [FEN]
     python -m mirelo_chess svg [--lastmove MOVE] [--arrow MOVE]... [--flip] [FEN] > board.svg
-    python -m mirelo_chess bench [ARGS]
 
 ``perft`` counts the legal move paths of the given depth from a position
 (the start position by default) with the library's native count
@@ -14,11 +13,8 @@ count below each root move, as ``mirelo_chess.game.divide`` gives them.
 ``svg`` writes the position (the start position by default) as an SVG
 picture on standard output, the document ``mirelo_chess.svg.board`` makes.
 
-``bench`` runs the library's benchmark (``mirelo_chess._bench``) with the
-remaining arguments.
-
-The installed console script ``mirelo-chess`` is the same program, and
-``--version`` prints the installed version.
+The installed console script ``mirelo-chess`` is the same program and names
+itself so in its messages; ``--version`` prints the installed version.
 
 Bad input ends the program with one line on standard error and exit status 2.
 When the reader of standard output goes away (``perft --divide | head``), the
@@ -30,7 +26,6 @@ from __future__ import annotations
 
 import argparse
 import contextlib
-import importlib
 import importlib.metadata
 import os
 import sys
@@ -47,7 +42,8 @@ from mirelo_chess.game import perft
 # checks the depth.
 EMPTY_FEN = "8/8/8/8/8/8/8/8 w - -"
 
-PROG = "python -m mirelo_chess"
+SCRIPT = "mirelo-chess"
+MODULE = "python -m mirelo_chess"
 DEFAULT_DEPTH = 6  # 119,060,324 paths from the start position: a few seconds
 
 EXIT_USAGE = 2
@@ -94,10 +90,16 @@ def _version() -> str:
         return "unknown"
 
 
-def build_parser() -> _Parser:
+def program_name() -> str:
+    """The command as the user typed it: the console script's file bears its
+    name, while under ``python -m`` the first argument is this file's path."""
+    return SCRIPT if os.path.basename(sys.argv[0] if sys.argv else "") == SCRIPT else MODULE
+
+
+def build_parser(prog: str) -> _Parser:
     parser = _Parser(
-        prog=PROG,
-        description="Command line of mirelo_chess: move-path counting, pictures and benchmarks.",
+        prog=prog,
+        description="Command line of mirelo_chess: move-path counting and pictures.",
     )
     parser.add_argument("--version", action="version", version=f"mirelo-chess {_version()}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=_Parser)
@@ -145,11 +147,6 @@ def build_parser() -> _Parser:
             help="the position; its fields may be given as one argument or several "
                  "(default: the start position)",
         )
-    commands.add_parser(
-        "bench", add_help=False,
-        help="time the library against python-chess and native floors "
-             "(arguments go to the benchmark; see 'bench --help')",
-    )
     return parser
 
 
@@ -185,7 +182,7 @@ def read_position(fen: str, command: str) -> Board:
         reason = str(error).removeprefix("Invalid fen: ")
     except PanicException as error:
         reason = str(error) or type(error).__name__
-    raise UsageError(f"{PROG} {command}: invalid FEN {fen!r}: {reason}")
+    raise UsageError(f"{command}: invalid FEN {fen!r}: {reason}")
 
 
 class _Progress:
@@ -215,13 +212,13 @@ class _Progress:
             self.stream.flush()
 
 
-def run_perft(fen: str, depth: int, divide: bool, progress: bool | None) -> int:
-    board = read_position(fen, "perft")
+def run_perft(fen: str, depth: int, divide: bool, progress: bool | None, prog: str) -> int:
+    board = read_position(fen, f"{prog} perft")
     generator = MoveGenerator()
     try:
         perft(generator, Board(EMPTY_FEN), depth)
     except ValueError as error:
-        raise UsageError(f"{PROG} perft: {error}") from None
+        raise UsageError(f"{prog} perft: {error}") from None
     out = sys.stdout
     if progress is None and divide and out.isatty():
         progress = False  # the rows on the terminal already show it
@@ -254,51 +251,36 @@ def run_perft(fen: str, depth: int, divide: bool, progress: bool | None) -> int:
     return 0
 
 
-def run_svg(fen: str, args: argparse.Namespace) -> int:
-    board = read_position(fen, "svg")
+def run_svg(fen: str, args: argparse.Namespace, prog: str) -> int:
+    board = read_position(fen, f"{prog} svg")
     try:
         picture = svg.board(board, size=args.size, orientation="black" if args.flip else "white",
                             lastmove=args.lastmove, check=args.check, arrows=args.arrow,
                             coordinates=args.coordinates)
     except ValueError as error:
-        raise UsageError(f"{PROG} svg: {error}") from None
+        raise UsageError(f"{prog} svg: {error}") from None
     sys.stdout.write(picture)
     return 0
 
 
-def run_bench(argv: Sequence[str]) -> int:
-    try:
-        bench = importlib.import_module("mirelo_chess._bench")
-    except ModuleNotFoundError as error:
-        if error.name != "mirelo_chess._bench":
-            raise
-        sys.stderr.write(f"{PROG} bench: the benchmark is not part of this installation "
-                         "(module mirelo_chess._bench is missing)\n")
-        return EXIT_FAILURE
-    status = bench.main(list(argv))
-    return int(status or 0)
-
-
-def _run(args_list: list[str]) -> int:
-    # The benchmark parses its own arguments, --help included.
-    if args_list[:1] == ["bench"]:
-        return run_bench(args_list[1:])
-    args = build_parser().parse_args(args_list)
+def _run(args_list: list[str], prog: str) -> int:
+    args = build_parser(prog).parse_args(args_list)
     if args.command is None:
-        raise UsageError(f"{PROG}: choose a command: perft, svg or bench (see --help)")
+        raise UsageError(f"{prog}: choose a command: perft or svg (see --help)")
     fen = " ".join(args.fen) if args.fen else Board().fen()
     if args.command == "svg":
-        return run_svg(fen, args)
-    return run_perft(fen, args.depth, args.divide, args.progress)
+        return run_svg(fen, args, prog)
+    return run_perft(fen, args.depth, args.divide, args.progress, prog)
 
 
 def main(argv: Sequence[str] | None = None) -> int:
     """Run the command line (also the console script mirelo-chess); returns
     the exit status."""
     args_list = list(sys.argv[1:] if argv is None else argv)
+    prog = program_name()
     try:
         try:
-            return _run(args_list)  # --help and --version end here too, with SystemExit
+            return _run(args_list, prog)  # --help and --version end here too, with SystemExit
         finally:
             sys.stdout.flush()  # a reader that went away shows up here, not at exit
     except BrokenPipeError:
@@ -313,10 +295,10 @@ def main(argv: Sequence[str] | None = None) -> int:
         sys.stderr.write(f"{error}\n")
         return EXIT_USAGE
     except KeyboardInterrupt:
-        sys.stderr.write(f"{PROG}: interrupted\n")
+        sys.stderr.write(f"{prog}: interrupted\n")
         return 130
     except PanicException as error:
-        sys.stderr.write(f"{PROG}: internal failure of the library: {error}\n")
+        sys.stderr.write(f"{prog}: internal failure of the library: {error}\n")
         return EXIT_FAILURE
 
 

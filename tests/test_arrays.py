@@ -14,7 +14,7 @@ import pytest
 np = pytest.importorskip("numpy")
 
 import mirelo_chess  # noqa: E402
-from mirelo_chess import Board, MoveGenerator  # noqa: E402
+from mirelo_chess import Board  # noqa: E402
 from mirelo_chess import arrays  # noqa: E402
 from mirelo_chess.arrays import (  # noqa: E402
     MOVE_INDEX_SIZE,
@@ -27,15 +27,10 @@ from mirelo_chess.arrays import (  # noqa: E402
     planes_batch,
     planes_from_fens,
 )
+from support import KIWIPETE  # noqa: E402
 
-KIWIPETE = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -"
 PROMOTIONS = "n1n5/PPPk4/8/8/8/8/4Kppp/5N1N b - -"
 DTYPES = (np.bool_, np.uint8, np.float16, np.float32)
-
-
-@pytest.fixture(scope="module")
-def generator():
-    return MoveGenerator()
 
 
 def playout_positions(generator, seed, start, plies):

@@ -10,7 +10,7 @@ import chess
 import pytest
 
 from mirelo_chess import Board
-from support import KIWIPETE, POSITIONS, START, PanicException, castling_text, expected_fen, pick_move
+from support import KIWIPETE, POSITIONS, START, PanicException, assert_panics, expected_fen, pick_move
 EMPTY_BLACK = "8/8/8/8/8/8/8/8 b - -"
 
 # Characters with the Unicode White_Space property (not the same set as
@@ -23,17 +23,8 @@ WHITE_SPACE = (
 NOT_WHITE_SPACE = ["\x1c", "\x1d", "\x1e", "\x1f", "\u200b", "\u180e", "\ufeff", "\x00", "_"]
 
 
-
-
 def fen_of(text):
     return Board(text).fen()
-
-
-def assert_panic(text, message=None):
-    with pytest.raises(PanicException) as info:
-        Board(text)
-    if message is not None:
-        assert str(info.value) == message
 
 
 def assert_value_error(text, reason):
@@ -115,7 +106,7 @@ def test_huge_board_fields(text, expected):
     "8/8/8/8/8/8/8/8/" * 1000 + "?",
 ])
 def test_invalid_piece_character(text):
-    assert_panic(text, "Invalid piece type")
+    assert_panics(lambda: Board(text), "Invalid piece type")
 
 
 # ---------------------------------------------------------------- reading: side, castling
@@ -257,7 +248,7 @@ def test_extra_fields_and_spacing(text):
     ("8/8/8/8/8/8/8/8 w KQ-X", "Missing FEN field: en passant"),
 ])
 def test_missing_fields(text, message):
-    assert_panic(text, message)
+    assert_panics(lambda: Board(text), message)
 
 
 @pytest.mark.parametrize("text, kind, message", [
@@ -275,7 +266,7 @@ def test_missing_fields(text, message):
 ])
 def test_error_order(text, kind, message):
     if kind == "panic":
-        assert_panic(text, message)
+        assert_panics(lambda: Board(text), message)
     else:
         assert_value_error(text, message)
 

@@ -10,22 +10,13 @@ import chess
 import pytest
 
 import mirelo_chess
-from mirelo_chess import Board, MoveGenerator, game
+from mirelo_chess import Board, game
 from mirelo_chess.game import divide, is_check, outcome, perft, repetitions, zobrist_key
-from support import history_fens
-from test_generator import PERFT, RICH_FENS, biased_choice, four_fields, random_position
+from positions import perft as perft_through_the_api
+from support import (KIWIPETE, POS4_MIRRORED, POSITIONS, RICH_FENS, START, biased_choice, four_fields,
+                     random_position, snapshot)
 
-START = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"
 KNIGHT_SHUFFLE = ["g1f3", "g8f6", "f3g1", "f6g8"]
-
-
-@pytest.fixture(scope="module")
-def gen():
-    return MoveGenerator()
-
-
-def snapshot(board):
-    return board.fen(), zobrist_key(board), history_fens(board)
 
 
 def played(fen, moves):
@@ -94,13 +85,13 @@ def shuffling_choice(rng, pc, legal, shuffle):
     return biased_choice(rng, pc, legal)
 
 
-def check_game_state(gen, mb, pc, legal, keys, context):
+def check_game_state(generator, mb, pc, legal, keys, context):
     fen = mb.fen()
     key = zobrist_key(mb)
     assert is_check(mb) == pc.is_check(), context
     count = repetitions(mb)
     assert pc.is_repetition(count) and not pc.is_repetition(count + 1), (context, count)
-    assert outcome(gen, mb) == expected_outcome(pc, legal), context
+    assert outcome(generator, mb) == expected_outcome(pc, legal), context
     # equal positions have equal keys, whatever the moves that led to them
     assert keys.setdefault(fen, key) == key, context
     assert keys.setdefault(key, fen) == fen, context
@@ -108,16 +99,16 @@ def check_game_state(gen, mb, pc, legal, keys, context):
     assert mb.fen() == fen and zobrist_key(mb) == key, context
 
 
-def game_playout(gen, rng, pc, plies, shuffle, keys):
+def game_playout(generator, rng, pc, plies, shuffle, keys):
     mb = Board(four_fields(pc))
     start = mb.fen()
     moves = []
     for ply in range(plies):
         legal = list(pc.legal_moves)
         context = f"start {start!r} after {moves}"
-        check_game_state(gen, mb, pc, legal, keys, context)
+        check_game_state(generator, mb, pc, legal, keys, context)
         if ply % 16 == 5:
-            check_perft_and_divide(gen, mb, 2)
+            check_perft_and_divide(generator, mb, 2)
         if not legal:
             break
         m = shuffling_choice(rng, pc, legal, shuffle)
@@ -125,12 +116,12 @@ def game_playout(gen, rng, pc, plies, shuffle, keys):
         pc.push(m)
         moves.append(m.uci())
     before = snapshot(mb)
-    repetitions(mb), is_check(mb), outcome(gen, mb), perft(gen, mb, 1), divide(gen, mb, 1)
+    repetitions(mb), is_check(mb), outcome(generator, mb), perft(generator, mb, 1), divide(generator, mb, 1)
     assert snapshot(mb) == before
 
 
 @pytest.mark.parametrize("chunk", range(8))
-def test_differential_games(gen, chunk):
+def test_differential_games(generator, chunk):
     rng = random.Random(f"game:{chunk}")
     keys = {}
     for i in range(250):
@@ -141,7 +132,7 @@ def test_differential_games(gen, chunk):
             pc = chess.Board(rng.choice(RICH_FENS))
         else:
             pc = random_position(rng)
-        game_playout(gen, rng, pc, 40, rng.choice([0.0, 0.5, 0.9]), keys)
+        game_playout(generator, rng, pc, 40, rng.choice([0.0, 0.5, 0.9]), keys)
 
 
 # ---------------------------------------------------------------------------
@@ -244,13 +235,13 @@ def test_repetitions_follow_the_history():
     (START, KNIGHT_SHUFFLE * 4, "fivefold_repetition"),
     (START, KNIGHT_SHUFFLE * 4 + ["b1c3"], None),
 ])
-def test_outcome(gen, fen, moves, expected):
+def test_outcome(generator, fen, moves, expected):
     board = played(fen, moves)
     pc = chess.Board(fen)
     for move in moves:
         pc.push_uci(move)
     before = snapshot(board)
-    assert outcome(gen, board) == expected
+    assert outcome(generator, board) == expected
     assert expected_outcome(pc, list(pc.legal_moves)) == expected
     assert snapshot(board) == before
 
@@ -279,7 +270,7 @@ def test_zobrist_key_of_transpositions_and_copies():
     assert zobrist_key(a) != zobrist_key(played(START, ["g1f3", "g8f6"]))
 
 
-@pytest.mark.parametrize("fen", [START, *RICH_FENS[:8], "4k3/8/8/3pP3/8/8/8/4K3 w - d6"])
+@pytest.mark.parametrize("fen", [*RICH_FENS[:8], POSITIONS["en_passant"].fen])
 def test_reflect_recomputes_the_key(fen):
     board = played(fen, [])
     assert zobrist_key(board) == zobrist_key(Board(fen))
@@ -289,11 +280,11 @@ def test_reflect_recomputes_the_key(fen):
     assert zobrist_key(board) == zobrist_key(Board(fen))
 
 
-def test_reflect_recomputes_the_key_after_moves(gen):
+def test_reflect_recomputes_the_key_after_moves(generator):
     board = played(START, ["e2e4", "c7c5", "e4e5", "d7d5"])
     board.reflect()
     assert zobrist_key(board) == zobrist_key(Board(board.fen()))
-    for move in gen(board):  # the keys stay in step from there
+    for move in generator(board):  # the keys stay in step from there
         board.push(move)
         assert zobrist_key(board) == zobrist_key(Board(board.fen()))
         board.pop()
@@ -304,48 +295,62 @@ def test_reflect_recomputes_the_key_after_moves(gen):
 # ---------------------------------------------------------------------------
 
 
-def check_perft_and_divide(gen, board, depth):
+def check_perft_and_divide(generator, board, depth):
     before = snapshot(board)
-    rows = divide(gen, board, depth)
+    rows = divide(generator, board, depth)
     assert snapshot(board) == before
-    assert [move for move, _ in rows] == gen(board)
+    assert [move for move, _ in rows] == generator(board)
     for move, count in rows:
         board.push(move)
-        assert count == perft(gen, board, depth - 1)
+        assert count == perft(generator, board, depth - 1)
         board.pop()
-    assert perft(gen, board, depth) == sum(count for _, count in rows)
+    assert perft(generator, board, depth) == sum(count for _, count in rows)
     assert snapshot(board) == before
 
 
-def perft_params():
-    for name, (fen, counts) in PERFT.items():
-        for depth, count in enumerate(counts, start=1):
+# Counting through the Python API (the generator's lists, push and pop) takes
+# seconds above this many generator calls (the count one ply less deep).
+API_CALL_LIMIT = 300_000
+
+
+def published_counts():
+    """Every published count up to 200 million nodes, of each position and of
+    its mirror image, which has the same counts; above 20 million, slow."""
+    for position in POSITIONS.values():
+        for depth, count in enumerate(position.perft[:6], start=1):
+            if count > 200_000_000:
+                break
+            calls = position.perft[depth - 2] if depth > 1 else 1
             marks = [pytest.mark.slow] if count > 20_000_000 else []
-            yield pytest.param(fen, depth, count, id=f"{name}-{depth}", marks=marks)
+            for mirrored in (False, True):
+                yield pytest.param(position.fen, mirrored, depth, count, calls <= API_CALL_LIMIT, marks=marks,
+                                   id=f"{position.name}{'-mirrored' if mirrored else ''}-{depth}")
 
 
-@pytest.mark.parametrize("fen,depth,count", list(perft_params()))
-def test_perft(gen, fen, depth, count):
-    board = played(fen, ["e2e4", "e7e5"] if fen == START else [])
-    if fen == START:
-        board.pop(), board.pop()
+@pytest.mark.parametrize("fen, mirrored, depth, count, through_the_api", list(published_counts()))
+def test_published_perft_counts(generator, fen, mirrored, depth, count, through_the_api):
+    board = Board(four_fields(chess.Board(fen).mirror()) if mirrored else fen)
+    board.push(generator(board)[0])  # a history that was taken back counts for nothing
+    board.pop()
     before = snapshot(board)
-    assert perft(gen, board, depth) == count
+    assert perft(generator, board, depth) == count
+    if through_the_api:
+        assert perft_through_the_api(generator, board, depth) == count
     assert snapshot(board) == before
 
 
-@pytest.mark.parametrize("fen,depth", [(START, 3), (RICH_FENS[1], 2), (RICH_FENS[4], 2), ("7k/5Q2/6K1/8/8/8/8/8 b - -", 3)])
-def test_divide(gen, fen, depth):
-    check_perft_and_divide(gen, Board(fen), depth)
+@pytest.mark.parametrize("fen,depth", [(START, 3), (KIWIPETE, 2), (POS4_MIRRORED, 2), ("7k/5Q2/6K1/8/8/8/8/8 b - -", 3)])
+def test_divide(generator, fen, depth):
+    check_perft_and_divide(generator, Board(fen), depth)
 
 
-def test_depth_zero_and_keywords(gen):
+def test_depth_zero_and_keywords(generator):
     board = Board()
-    assert perft(gen, board, 0) == 1
-    assert divide(gen, board, 0) == []
-    assert perft(generator=gen, board=board, depth=True) == 20
-    assert divide(gen, board=board, depth=1)[0] == ("b1c3", 1)
-    assert perft(gen, board, 2**63 - 2**63 + 2) == 400
+    assert perft(generator, board, 0) == 1
+    assert divide(generator, board, 0) == []
+    assert perft(generator=generator, board=board, depth=True) == 20
+    assert divide(generator, board=board, depth=1)[0] == ("b1c3", 1)
+    assert perft(generator, board, 2**63 - 2**63 + 2) == 400
 
 
 # ---------------------------------------------------------------------------
@@ -380,12 +385,12 @@ BAD_CALLS = [
 
 
 @pytest.mark.parametrize("call,error,message", BAD_CALLS)
-def test_bad_input(gen, call, error, message):
+def test_bad_input(generator, call, error, message):
     board = played(START, ["e2e4"])
     before = snapshot(board)
     with pytest.raises(error) as info:
-        call(gen, board)
+        call(generator, board)
     assert type(info.value) is error
     assert str(info.value) == message
     assert snapshot(board) == before
-    assert perft(gen, board, 1) == 20  # no borrow left behind
+    assert perft(generator, board, 1) == 20  # no borrow left behind

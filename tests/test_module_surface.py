@@ -24,13 +24,6 @@ Py_TPFLAGS_HAVE_GC = 1 << 14
 CPYTHON = platform.python_implementation() == "CPython"
 
 
-
-
-@pytest.fixture(scope="module")
-def generator():
-    return MoveGenerator()
-
-
 class _Outer:
     class Inner:
         pass

@@ -10,13 +10,11 @@ import chess
 import pytest
 
 from mirelo_chess import Board
-from support import POSITIONS, START, PanicException, castling_text, expected_fen, history_fens, pick_move
+from support import POSITIONS, START, PanicException, expected_fen, history_fens, pick_move
 AFTER_E4 = "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3"
-CASTLES = "r3k2r/8/8/8/8/8/8/R3K2R w KQkq -"
-CASTLES_BLACK = "r3k2r/8/8/8/8/8/8/R3K2R b KQkq -"
+CASTLES = POSITIONS["castling_white"].fen
+CASTLES_BLACK = POSITIONS["castling_black"].fen
 NOTATION = "Unsupported move notation. Must be 4 or 5 (promotion) characters. Found: "
-
-
 
 
 def play(fen, moves):
@@ -431,21 +429,7 @@ def test_playouts_cover_every_special_move():
     assert min(seen.values()) > 0, seen
 
 
-# ---------------------------------------------------------------- turn, planes, copy
-# (methods that come with the position export and copying)
-
-
-def test_turn_follows_pushes_and_pops():
-    board = Board()
-    assert board.turn() == "white"
-    board.push("e2e4")
-    assert board.turn() == "black"
-    board.push("g1f3")  # a move of the side not to move still flips the turn
-    assert board.turn() == "white"
-    board.pop()
-    assert board.turn() == "black"
-    board.pop()
-    assert board.turn() == "white"
+# ---------------------------------------------------------------- planes and history after moves
 
 
 def _squares(plane):
@@ -463,7 +447,7 @@ def test_planes_after_en_passant_and_castling():
     board.pop()
     assert board.bitboard() == before
 
-    board = Board("r3k2r/8/8/8/8/8/8/R3K2R w KQkq -")
+    board = Board(CASTLES)
     board.push("e1c1")
     planes = board.bitboard()
     assert _squares(planes[5]) == [2]

@@ -5,28 +5,11 @@ import random
 import chess
 import pytest
 
-from mirelo_chess import Board, MoveGenerator
+from mirelo_chess import Board
 from mirelo_chess.game import zobrist_key
-from support import KIWIPETE, START, PanicException, history_fens
+from support import KIWIPETE, POSITIONS, START, assert_panics, four_fields, history_fens
 
 START_PLACEMENT = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR"
-
-
-@pytest.fixture(scope="module")
-def gen():
-    return MoveGenerator()
-
-
-def assert_panics(fn, message=None):
-    try:
-        fn()
-    except BaseException as e:  # noqa: B902
-        assert type(e) is PanicException, repr(e)
-        assert not isinstance(e, Exception)
-        if message is not None:
-            assert str(e) == message
-        return
-    raise AssertionError("no internal failure raised")
 
 
 def planes_from_squares(squares_by_plane):
@@ -44,10 +27,6 @@ def planes_from_python_chess(pc):
         plane = (piece.piece_type - 1) + (0 if piece.color == chess.WHITE else 6)
         planes[plane][sq] = True
     return planes
-
-
-def four_fields(pc):
-    return " ".join(pc.fen(en_passant="fen").split()[:4])
 
 
 def mirror_fen(fen):
@@ -154,10 +133,7 @@ def test_empty_board_planes(text):
 @pytest.mark.parametrize(
     "fen",
     [
-        KIWIPETE,
-        "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - -",
-        "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq -",
-        "4k3/8/8/3pP3/8/8/8/4K3 w - d6",
+        *(POSITIONS[name].fen for name in ("kiwipete", "pos3", "pos4", "en_passant")),
         "7k/8/8/8/8/8/8/K7 w - -",
     ],
 )
@@ -252,8 +228,8 @@ def test_bitboard_from_fen_not_a_str(value, type_name):
         (START.replace(" w ", " b "), "black"),
         ("8/8/8/8/8/8/8/8 w - -", "white"),
         ("8/8/8/8/8/8/8/8 b - -", "black"),
-        ("4k3/8/8/3pP3/8/8/8/4K3 w - d6", "white"),
-        ("4k3/8/8/8/3pP3/8/8/4K3 b - e3", "black"),
+        (POSITIONS["en_passant"].fen, "white"),
+        (POSITIONS["en_passant_black"].fen, "black"),
         ("r3k2r/8/8/8/8/8/8/R3K2R b - -", "black"),
     ],
 )
@@ -313,24 +289,24 @@ def test_reflect_start_position():
         (KIWIPETE, "r3k2r/pppbbppp/2n2q1P/1P2p3/3pn3/BN2PNP1/P1PPQPB1/R3K2R b KQkq -"),
     ],
 )
-def test_reflect_examples(gen, fen, reflected):
+def test_reflect_examples(generator, fen, reflected):
     board = Board(fen)
-    moves = gen(board)
+    moves = generator(board)
     assert board.reflect() is None
     assert board.fen() == reflected
     assert board.fen() == mirror_fen(Board(fen).fen())
     assert board.bitboard() == Board(reflected).bitboard()
     # the mirrored position has the mirrored moves
-    assert sorted(gen(board)) == sorted(mirror_move(m) for m in moves)
+    assert sorted(generator(board)) == sorted(mirror_move(m) for m in moves)
     assert board.reflect() is None
     assert board.fen() == Board(fen).fen()
 
 
-def test_reflected_en_passant_is_playable(gen):
+def test_reflected_en_passant_is_playable(generator):
     board = Board("4k3/8/8/3Pp3/8/8/8/4K3 w - e6")
-    assert "d5e6" in gen(board)
+    assert "d5e6" in generator(board)
     board.reflect()
-    assert "d4e3" in gen(board)
+    assert "d4e3" in generator(board)
     board.push("d4e3")
     # the white pawn behind the destination (as seen by black) is gone
     assert board.fen() == "4k3/8/8/8/8/4p3/8/4K3 w - -"
@@ -357,7 +333,7 @@ def test_reflect_empties_history():
 
 
 @pytest.mark.parametrize("seed", range(12))
-def test_reflect_on_random_playouts(gen, seed):
+def test_reflect_on_random_playouts(generator, seed):
     for mb, pc in random_playout(f"reflect:{seed}", 100):
         fen = mb.fen()
         c = mb.copy()
@@ -366,7 +342,7 @@ def test_reflect_on_random_playouts(gen, seed):
         assert c.bitboard() == planes_from_python_chess(pc.mirror())
         assert c.turn() == ("black" if pc.turn == chess.WHITE else "white")
         assert zobrist_key(c) == zobrist_key(Board(c.fen()))
-        assert {mirror_move(m) for m in gen(c)} == {m.uci() for m in pc.legal_moves}
+        assert {mirror_move(m) for m in generator(c)} == {m.uci() for m in pc.legal_moves}
         assert history_fens(c) == []
         c.reflect()
         assert c.fen() == fen
@@ -389,7 +365,7 @@ def test_copy_is_a_new_board():
     assert c.copy() is not c
 
 
-def test_copy_independent_both_ways(gen):
+def test_copy_independent_both_ways(generator):
     board = Board()
     board.push("e2e4")
     c = board.copy()
@@ -413,8 +389,8 @@ def test_copy_independent_both_ways(gen):
 
     # the generator's trial moves on one board do not reach the other
     d = board.copy()
-    gen(d)
-    gen(board)
+    generator(d)
+    generator(board)
     assert d.fen() == board.fen() == START
 
 
@@ -449,12 +425,12 @@ def test_copy_of_fresh_board_has_no_history():
 
 
 @pytest.mark.parametrize("seed", range(8))
-def test_copy_on_random_playouts(gen, seed):
+def test_copy_on_random_playouts(generator, seed):
     rng = random.Random(f"copy:{seed}")
     board = Board()
     fens = [board.fen()]
     for _ in range(rng.randint(5, 60)):
-        moves = gen(board)
+        moves = generator(board)
         if not moves:
             break
         board.push(rng.choice(moves))
@@ -462,7 +438,7 @@ def test_copy_on_random_playouts(gen, seed):
     expected = list(reversed(fens[:-1]))
     c = board.copy()
     cc = c.copy()
-    assert gen(c) == gen(board)
+    assert generator(c) == generator(board)
     assert c.bitboard() == board.bitboard()
     assert history_fens(c) == expected
     assert history_fens(cc) == expected

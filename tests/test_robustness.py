@@ -5,6 +5,7 @@ conflicts provoked from Python code running inside a call, and the cases
 found by fuzzing."""
 
 import contextlib
+import ctypes
 import gc
 import os
 import platform
@@ -18,28 +19,37 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from mirelo_chess import Board, MoveGenerator, game
-from support import KIWIPETE, START, PanicException, history_fens
-PROMOTIONS = "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq -"
+from support import KIWIPETE, POSITIONS, START, PanicException, history_fens
+PROMOTIONS = POSITIONS["pos4"].fen
 KNIGHT_SHUFFLE = ("g1f3", "g8f6", "f3g1", "f6g8")
-PAGE_SIZE = os.sysconf("SC_PAGE_SIZE")
 # PyPy keeps no reference counts of its own: there the leak checks watch the
-# resident size alone.
+# memory held alone.
 CPYTHON = platform.python_implementation() == "CPython"
 
 
-@pytest.fixture(scope="module")
-def generator():
-    return MoveGenerator()
+class _MallInfo2(ctypes.Structure):
+    _fields_ = [(name, ctypes.c_size_t) for name in (
+        "arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks", "fordblks", "keepcost")]
 
 
-def rss_bytes():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * PAGE_SIZE
+_mallinfo2 = getattr(ctypes.CDLL(None), "mallinfo2", None)  # glibc 2.33 and later
+if _mallinfo2 is not None:
+    _mallinfo2.restype = _MallInfo2
+
+
+def held_memory():
+    """Bytes handed out by the C allocator (the core's boards and tables,
+    PyPy's heap) and blocks handed out by CPython's object allocator, as
+    exact counts. The resident size would not do: memory freed by earlier
+    tests is reused without growing it, so a leak can hide in it for long,
+    and the heap settles by steps that depend on what else runs."""
+    info = _mallinfo2()
+    return info.uordblks + info.hblkhd, sys.getallocatedblocks() if CPYTHON else 0
 
 
 def under_address_sanitizer():
-    """The sanitizer's quarantine holds freed memory back, so the resident
-    size says nothing about leaks there (its own checks cover that run)."""
+    """The sanitizer's allocator replaces the C allocator, whose counts then
+    stay still (the sanitizer's own checks cover that run)."""
     with open("/proc/self/maps") as f:
         return "libasan" in f.read()
 
@@ -158,57 +168,98 @@ def reference_counts():
     return {repr(obj): sys.getrefcount(obj) for obj in watched}
 
 
-def check_flat(generator, rounds):
-    with quiet_stderr():
-        # Warm-up: interpreter caches, allocator pools, the panic class, and
-        # the allocator's switch from mapping the generators' tables to
-        # serving them from its heap.
-        for _ in range(2):
-            mixed_calls(generator, max(rounds // 10, 20))
-        # PyPy sizes its heap to what the whole process has allocated (the
-        # modules of earlier tests included): one more quarter lets it settle.
-        if not CPYTHON:
-            mixed_calls(generator, rounds // 4)
+# A leak keeps memory on every call, so it grows the memory held in every
+# chunk of calls by about the same amount. Caches and allocator pools grow it
+# by steps, in a few chunks only. So the warm-up lasts until two chunks in a
+# row keep no more than a leak could hide in, and the measure is the median
+# growth of nine chunks after that: steps in four of them do not move it.
+SETTLING_CHUNKS = 40  # at most; a leak never settles, and then the median shows it
+MEASURED_CHUNKS = 9
+
+# Per call, at most: a leak of one object per call keeps at least 16 bytes
+# (the least either allocator hands out) and one block.
+LEAK_BYTES = 2
+LEAK_BLOCKS = 0.01
+
+
+def growth_per_call(workload, calls, bytes_bound=LEAK_BYTES, blocks_bound=LEAK_BLOCKS):
+    """The median growth of the memory held over a chunk of `workload()`
+    (`calls` calls) once it has settled: (bytes, blocks) per call, and the
+    counts measured."""
+
+    def chunk():
+        workload()
         gc.collect()
+        return held_memory()
+
+    def quiet(before, after):
+        return after[0] - before[0] <= bytes_bound * calls and after[1] - before[1] <= blocks_bound * calls
+
+    held = [chunk()]
+    for _ in range(SETTLING_CHUNKS):
+        held.append(chunk())
+        if len(held) >= 3 and quiet(*held[-3:-1]) and quiet(*held[-2:]):
+            break
+    held = held[-1:] + [chunk() for _ in range(MEASURED_CHUNKS)]
+    pairs = list(zip(held, held[1:]))
+    growth = [sorted(after[i] - before[i] for before, after in pairs)[MEASURED_CHUNKS // 2] / calls for i in (0, 1)]
+    return growth, held
+
+
+def assert_nothing_kept(workload, calls, bytes_bound=LEAK_BYTES, blocks_bound=LEAK_BLOCKS):
+    if _mallinfo2 is None or under_address_sanitizer():
+        workload()
+        return
+    (kept_bytes, kept_blocks), held = growth_per_call(workload, calls, bytes_bound, blocks_bound)
+    assert kept_bytes <= bytes_bound and kept_blocks <= blocks_bound, \
+        f"{kept_bytes:.2f} bytes and {kept_blocks:.3f} blocks kept per call: {held}"
+
+
+def check_flat(generator, rounds):
+    """`rounds` rounds of mixed calls per chunk keep no memory and no references."""
+    with quiet_stderr():
+        mixed_calls(generator, 20)  # the interpreter's caches take their references
         counts = reference_counts() if CPYTHON else {}
-        rss = rss_bytes()
-        samples = []
-        calls = 0
-        for _ in range(4):
-            calls += mixed_calls(generator, rounds // 4)
-            gc.collect()
-            samples.append(rss_bytes())
+        assert_nothing_kept(lambda: mixed_calls(generator, rounds), rounds * 51)
         after = reference_counts() if CPYTHON else {}
     for name, count in counts.items():
         # A reference leaked per call would add tens of thousands. The
         # singletons move a little with the interpreter's own caches.
         slack = 200 if name in ("None", "True", "False") else 8
         assert abs(after[name] - count) <= slack, f"reference count of {name} went from {count} to {after[name]}"
-    if not under_address_sanitizer():
-        growth = samples[-1] - rss
-        # A leak of one small object per failing call would be tens of
-        # bytes per call, megabytes here; a leaked board, kilobytes per call.
-        assert growth < 4 * 2**20, f"resident size grew by {growth} bytes over {calls} calls: {samples}"
 
 
 def test_mixed_calls_do_not_leak(generator):
-    check_flat(generator, 2_000)  # 100 000 calls
+    check_flat(generator, 250)  # 12 750 calls a chunk
 
 
 @pytest.mark.slow
 def test_a_million_mixed_calls_do_not_leak(generator):
-    check_flat(generator, 20_000)
+    check_flat(generator, 2_500)
 
 
 def test_generators_share_the_attack_tables():
     board = Board()
     assert len(MoveGenerator()(board)) == 20  # the process's tables exist from here on
     gc.collect()
-    rss = rss_bytes()
+    before, _ = held_memory()
     generators = [MoveGenerator() for _ in range(1000)]
     assert all(len(generator(board)) == 20 for generator in generators)
+    held, _ = held_memory()
     if not under_address_sanitizer():  # tables of their own would take megabytes each
-        assert rss_bytes() - rss < 4 * 2**20
+        assert held - before < 2**20
+
+
+def test_generators_are_freed():
+    board = Board()
+
+    def construct():
+        for _ in range(20):
+            assert len(MoveGenerator()(board)) == 20
+
+    # A generator kept would keep its native record (its tables too, while it
+    # has its own) and, on CPython, one block.
+    assert_nothing_kept(construct, 20, bytes_bound=2**10, blocks_bound=0.5)
 
 
 # ------------------------------------------------------------ random call sequences
@@ -264,7 +315,9 @@ def run_call(board, generator, name, argument):
     return board
 
 
-@settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+# No deadline and no health check on speed: a busy machine says nothing of the library.
+@settings(max_examples=200, deadline=None,
+          suppress_health_check=[HealthCheck.function_scoped_fixture, HealthCheck.too_slow])
 @given(calls=st.lists(CALLS, max_size=25))
 def test_random_call_sequences(generator, calls):
     """Random texts and call sequences: only the documented exception types

@@ -1,4 +1,4 @@
-// The test positions of mirelo_chess/positions.txt, shared with the Python
+// The test positions of tests/positions.txt, shared with the Python
 // suite and the benchmarks: name, FEN, published perft counts and, for some,
 // the legal moves in generation order.
 #pragma once

@@ -1,8 +1,10 @@
-"""Perft through the public API and the test positions it is checked on.
+"""The test positions, and perft through the public API to count on them.
 
 The positions, with their published perft counts and the legal moves of some
-in generation order, are read from ``positions.txt`` next to this module; the
-command line, the benchmark and the test suites all use them from here.
+in generation order, are read from ``positions.txt`` next to this module. The
+pytest suite, the Python benchmarks (``bench/``) and the API fuzzer take them
+from here; the GoogleTest suite, the native perft benchmark and the seeds of
+the native fuzzers read the same file.
 """
 
 from __future__ import annotations
