@@ -15,7 +15,7 @@ import weakref
 import pytest
 
 import mirelo_chess
-from mirelo_chess import Board, MoveGenerator
+from mirelo_chess import Board, MoveGenerator, game
 from support import START, PanicException
 AFTER_E4 = "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3"
 
@@ -235,80 +235,71 @@ def test_no_argument_methods_reject_arguments(call):
 
 # ---------------------------------------------------------------- argument binding
 
+# One binder serves every callable, so each rule is checked once per shape
+# of parameter list: none (MoveGenerator()), one optional (Board()), one
+# required (push, bitboard_from_fen, calling a generator) and several (the
+# game functions).
 BINDING_CASES = [
-    # Board.__new__: one optional parameter 'fen'
+    # More positional arguments than parameters: the keywords are not looked at.
+    (lambda g: MoveGenerator(1),
+     "MoveGenerator.__new__() takes 0 positional arguments but 1 was given"),
+    (lambda g: MoveGenerator(None, board=None),
+     "MoveGenerator.__new__() takes 0 positional arguments but 1 was given"),
     (lambda g: Board("a", "b"),
      "Board.__new__() takes from 0 to 1 positional arguments but 2 were given"),
-    (lambda g: Board(START, START, START),
-     "Board.__new__() takes from 0 to 1 positional arguments but 3 were given"),
     (lambda g: Board(1, 2, fen=3, zz=4),
      "Board.__new__() takes from 0 to 1 positional arguments but 2 were given"),
-    (lambda g: Board(START, fen=START),
-     "Board.__new__() got multiple values for argument 'fen'"),
+    (lambda g: Board().push(1, 2, 3),
+     "Board.push() takes 1 positional arguments but 3 were given"),
+    (lambda g: Board.bitboard_from_fen(START, START),
+     "Board.bitboard_from_fen() takes 1 positional arguments but 2 were given"),
+    (lambda g: g(1, 2, board=3),
+     "MoveGenerator.__call__() takes 1 positional arguments but 2 were given"),
+    (lambda g: game.perft(g, Board(), 1, 2),
+     "perft() takes 3 positional arguments but 4 were given"),
+    # A keyword for a parameter already given.
     (lambda g: Board(None, fen=None),
      "Board.__new__() got multiple values for argument 'fen'"),
     (lambda g: Board(START, fen=START, move=1),
      "Board.__new__() got multiple values for argument 'fen'"),
-    (lambda g: Board(move="e2e4"),
-     "Board.__new__() got an unexpected keyword argument 'move'"),
+    (lambda g: Board().push(1, chess_move=2),
+     "Board.push() got multiple values for argument 'chess_move'"),
+    (lambda g: g(Board(), board=Board()),
+     "MoveGenerator.__call__() got multiple values for argument 'board'"),
+    (lambda g: game.divide(g, Board(), 1, generator=g),
+     "divide() got multiple values for argument 'generator'"),
+    # A keyword that names no parameter: the first offending one, in the order given.
+    (lambda g: MoveGenerator(board=Board()),
+     "MoveGenerator.__new__() got an unexpected keyword argument 'board'"),
     (lambda g: Board(START, move=1, fen=START),
      "Board.__new__() got an unexpected keyword argument 'move'"),
     (lambda g: Board(fen=START, FEN=START),
      "Board.__new__() got an unexpected keyword argument 'FEN'"),
     (lambda g: Board(**{"fen": 1, "self": 2}),
      "Board.__new__() got an unexpected keyword argument 'self'"),
-    # Board.bitboard_from_fen: one required parameter 'fen'
-    (lambda g: Board.bitboard_from_fen(),
-     "Board.bitboard_from_fen() missing 1 required positional argument: 'fen'"),
-    (lambda g: Board().bitboard_from_fen(),
-     "Board.bitboard_from_fen() missing 1 required positional argument: 'fen'"),
-    (lambda g: Board.bitboard_from_fen(START, START),
-     "Board.bitboard_from_fen() takes 1 positional arguments but 2 were given"),
-    (lambda g: Board.bitboard_from_fen(START, fen=START),
-     "Board.bitboard_from_fen() got multiple values for argument 'fen'"),
-    (lambda g: Board.bitboard_from_fen(text=START),
-     "Board.bitboard_from_fen() got an unexpected keyword argument 'text'"),
-    (lambda g: Board.bitboard_from_fen(x=1, fen=START),
-     "Board.bitboard_from_fen() got an unexpected keyword argument 'x'"),
-    # Board.push: one required parameter 'chess_move'
-    (lambda g: Board().push(),
-     "Board.push() missing 1 required positional argument: 'chess_move'"),
-    (lambda g: Board().push("e2e4", "e7e5"),
-     "Board.push() takes 1 positional arguments but 2 were given"),
-    (lambda g: Board().push(1, 2, 3),
-     "Board.push() takes 1 positional arguments but 3 were given"),
-    (lambda g: Board().push("e2e4", chess_move="e2e4"),
-     "Board.push() got multiple values for argument 'chess_move'"),
-    (lambda g: Board().push(1, chess_move=2),
-     "Board.push() got multiple values for argument 'chess_move'"),
-    (lambda g: Board().push(move="e2e4"),
-     "Board.push() got an unexpected keyword argument 'move'"),
-    (lambda g: Board().push(move=1, chess_move="e2e4"),
-     "Board.push() got an unexpected keyword argument 'move'"),
     (lambda g: Board().push(chess_move="e2e4", move=1),
      "Board.push() got an unexpected keyword argument 'move'"),
-    # MoveGenerator.__new__: no parameters
-    (lambda g: MoveGenerator(1),
-     "MoveGenerator.__new__() takes 0 positional arguments but 1 was given"),
-    (lambda g: MoveGenerator(1, 2),
-     "MoveGenerator.__new__() takes 0 positional arguments but 2 were given"),
-    (lambda g: MoveGenerator(None, board=None),
-     "MoveGenerator.__new__() takes 0 positional arguments but 1 was given"),
-    (lambda g: MoveGenerator(board=Board()),
-     "MoveGenerator.__new__() got an unexpected keyword argument 'board'"),
-    # MoveGenerator.__call__: one required parameter 'board'
-    (lambda g: g(),
-     "MoveGenerator.__call__() missing 1 required positional argument: 'board'"),
-    (lambda g: g(Board(), Board()),
-     "MoveGenerator.__call__() takes 1 positional arguments but 2 were given"),
-    (lambda g: g(1, 2, board=3),
-     "MoveGenerator.__call__() takes 1 positional arguments but 2 were given"),
-    (lambda g: g(Board(), board=Board()),
-     "MoveGenerator.__call__() got multiple values for argument 'board'"),
-    (lambda g: g(b=Board()),
-     "MoveGenerator.__call__() got an unexpected keyword argument 'b'"),
+    (lambda g: Board.bitboard_from_fen(x=1, fen=START),
+     "Board.bitboard_from_fen() got an unexpected keyword argument 'x'"),
     (lambda g: g(position=1, board=Board()),
      "MoveGenerator.__call__() got an unexpected keyword argument 'position'"),
+    (lambda g: game.repetitions(board=Board(), count=3),
+     "repetitions() got an unexpected keyword argument 'count'"),
+    # A required parameter left out.
+    (lambda g: Board().push(),
+     "Board.push() missing 1 required positional argument: 'chess_move'"),
+    (lambda g: Board().bitboard_from_fen(),
+     "Board.bitboard_from_fen() missing 1 required positional argument: 'fen'"),
+    (lambda g: g(),
+     "MoveGenerator.__call__() missing 1 required positional argument: 'board'"),
+    (lambda g: game.outcome(g),
+     "outcome() missing 1 required positional argument: 'board'"),
+    (lambda g: game.perft(g, depth=1),
+     "perft() missing 1 required positional argument: 'board'"),
+    (lambda g: game.divide(board=Board()),
+     "divide() missing 2 required positional arguments: 'generator' and 'depth'"),
+    (lambda g: game.perft(),
+     "perft() missing 3 required positional arguments: 'generator', 'board', and 'depth'"),
 ]
 
 
