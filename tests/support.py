@@ -245,3 +245,29 @@ def random_position(rng):
             pc.ep_square = rng.choice(candidates)
         if pc.is_valid():
             return pc
+
+
+def sneaky_argument(on_name_read):
+    """A non-str object: the conversion error of push reads the __qualname__
+    of its type, which runs on_name_read() while push holds the board."""
+
+    class Meta(type):
+        def __getattribute__(cls, name):
+            if name == "__qualname__":
+                on_name_read()
+                return "Sneaky"
+            return super().__getattribute__(name)
+
+    class Sneaky(metaclass=Meta):
+        pass
+
+    return Sneaky()
+
+
+def raised_by(call, *args):
+    """The exception that call(*args) raised, or None."""
+    try:
+        call(*args)
+    except BaseException as e:  # noqa: B036
+        return e
+    return None

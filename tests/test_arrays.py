@@ -27,7 +27,7 @@ from mirelo_chess.arrays import (  # noqa: E402
     planes_batch,
     planes_from_fens,
 )
-from support import KIWIPETE  # noqa: E402
+from support import KIWIPETE, raised_by, sneaky_argument  # noqa: E402
 
 PROMOTIONS = "n1n5/PPPk4/8/8/8/8/4Kppp/5N1N b - -"
 DTYPES = (np.bool_, np.uint8, np.float16, np.float32)
@@ -122,6 +122,24 @@ def test_planes_into_out():
         assert planes_batch([board, Board(KIWIPETE), board], out=big) is big
         assert planes_from_fens([KIWIPETE, "8/8/8/8/8/8/8/8", KIWIPETE], big) is big
         assert big[1].sum() == 0 and (big[0] == expected_planes(Board(KIWIPETE))).all()
+
+
+@pytest.mark.parametrize("batch, message", [
+    (lambda g, boards, out: planes_batch(boards, out=out), "Already mutably borrowed"),
+    (lambda g, boards, out: legal_mask_batch(g, boards, out=out), "Already borrowed"),
+])
+def test_a_batch_with_a_held_board_writes_nothing(generator, batch, message):
+    """A later board of a batch held by the call in progress: the batch is
+    refused before it writes anything for the earlier ones."""
+    first, held = Board(), Board(KIWIPETE)
+    out = batch(generator, [first, held], None)
+    out[...] = ~out if out.dtype == np.bool_ else 7
+    before = out.copy()
+    seen = []
+    with pytest.raises(TypeError):
+        held.push(sneaky_argument(lambda: seen.append(raised_by(batch, generator, [first, held], out))))
+    assert type(seen[0]) is RuntimeError and str(seen[0]) == message
+    assert (out == before).all()
 
 
 def test_batches_of_any_iterable_and_empty(generator):

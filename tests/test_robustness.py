@@ -19,7 +19,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from mirelo_chess import Board, MoveGenerator, game
-from support import KIWIPETE, POSITIONS, START, PanicException, history_fens
+from support import KIWIPETE, POSITIONS, START, PanicException, history_fens, raised_by, sneaky_argument
 PROMOTIONS = POSITIONS["pos4"].fen
 KNIGHT_SHUFFLE = ("g1f3", "g8f6", "f3g1", "f6g8")
 # PyPy keeps no reference counts of its own: there the leak checks watch the
@@ -387,32 +387,6 @@ INSIDE_PUSH = [
     # the borrow is refused before the depth is looked at
     ("divide with a bad depth", lambda board, generator: game.divide(generator, board, -1), "Already borrowed"),
 ]
-
-
-def sneaky_argument(on_name_read):
-    """A non-str object: the conversion error of push reads the __qualname__
-    of its type, which runs on_name_read() while push holds the board."""
-
-    class Meta(type):
-        def __getattribute__(cls, name):
-            if name == "__qualname__":
-                on_name_read()
-                return "Sneaky"
-            return super().__getattribute__(name)
-
-    class Sneaky(metaclass=Meta):
-        pass
-
-    return Sneaky()
-
-
-def raised_by(call, *args):
-    """The exception that call(*args) raised, or None."""
-    try:
-        call(*args)
-    except BaseException as e:  # noqa: B036
-        return e
-    return None
 
 
 @pytest.mark.parametrize("name, call, message", INSIDE_PUSH, ids=[c[0] for c in INSIDE_PUSH])
