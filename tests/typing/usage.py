@@ -96,7 +96,7 @@ def main() -> None:
     picture = assert_type(svg.board(board, size=240.5, orientation=board.turn(), lastmove="e2e4",
                                     check="e1", arrows=("g1f3",), coordinates=False), svg.SVG)
     assert assert_type(picture._repr_svg_(), str) == picture
-    text: str = svg.board(KIWIPETE, arrows=iter(["e5f7"]))
+    text: str = svg.board(ENDGAME, arrows=iter(["e1h1"]))
     assert text.startswith("<svg ")
 
     try:
