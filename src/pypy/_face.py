@@ -298,6 +298,11 @@ def _indices(out):
     return bytearray(array("q", ffi.unpack(out.moves, out.move_count)))
 
 
+def _unpack(pointer, count):
+    """count items from pointer, which may be NULL when count is 0."""
+    return ffi.unpack(pointer, count) if count else []
+
+
 def _pieces(text, spans):
     """The str of each (offset, size) pair of spans within the UTF-8 bytes text."""
     return [text[spans[i]:spans[i] + spans[i + 1]].decode("utf-8") for i in range(0, len(spans), 2)]
@@ -309,15 +314,14 @@ def _game(out):
     if game == ffi.NULL:
         return None
     text = ffi.unpack(game.text, game.text_length)
-    tags = _pieces(text, ffi.unpack(game.tags, 4 * game.tag_count))
+    tags = _pieces(text, _unpack(game.tags, 4 * game.tag_count))
     headers = {}
     for i in range(0, len(tags), 2):
         headers[tags[i]] = tags[i + 1]
     count = game.move_count
     texts = _move_text_of
-    moves = [texts[code] or _move_text(code) for code in ffi.unpack(game.moves, count)] if count else []
-    comments = None if game.comments == ffi.NULL else \
-        _pieces(text, ffi.unpack(game.comments, 2 * count)) if count else []
+    moves = [texts[code] or _move_text(code) for code in _unpack(game.moves, count)]
+    comments = None if game.comments == ffi.NULL else _pieces(text, _unpack(game.comments, 2 * count))
     error = None if game.error == ffi.NULL else ffi.unpack(game.error, game.error_length).decode("utf-8")
     return (game.index, headers, ffi.unpack(game.fen, game.fen_length).decode("ascii"), moves, comments,
             ffi.unpack(game.result, game.result_length).decode("utf-8"), error)
