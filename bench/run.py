@@ -35,7 +35,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, HERE)
 
-import build_floor  # noqa: E402  (sibling module)
+import build_floor  # noqa: E402  (sibling modules)
+import pgn_rows  # noqa: E402
 
 # Development targets: (workload name prefix, kind of row, goal). For "faster"
 # rows the goal is the least baseline/mirelo ratio, for "floor" rows the
@@ -65,6 +66,14 @@ TARGETS = tuple((prefix, "faster", goal) for prefix, goal in _FASTER.items()) + 
     ("svg.board(board)", "info", 1e-4),  # a picture is string formatting: well under a millisecond
     ("python -m mirelo_chess perft", "floor", 1.3),  # the command line's time over the native perft's
     ("native perft ", "faster", 0.5),  # native perft speed as a fraction of Stockfish's
+    # mirelo_chess.pgn (bench/pgn_rows.py)
+    ("read_games, per ply", "faster", 50),
+    ("training_batches, per position", "info", 1e-6),  # a million positions per second
+    ("training_batches vs read_games", "floor", 2),
+    ("san(generator, board, move)", "faster", 20),
+    ("san(generator, board, move)", "floor", 2),
+    ("parse_san(generator, board, text)", "faster", 20),
+    ("parse_san(generator, board, text)", "floor", 2),
 )
 
 
@@ -364,6 +373,7 @@ def main(argv=None):
     bench.add_run_arguments(parser)
     parser.add_argument("--no-python", action="store_true", help="skip the Python workloads")
     parser.add_argument("--no-native", action="store_true", help="skip native perft vs Stockfish")
+    parser.add_argument("--no-pgn", action="store_true", help="skip the rows of mirelo_chess.pgn")
     parser.add_argument("--no-floor", action="store_true", help="do not build the floor module")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build", "bench-perft"),
                         help="CMake build directory for perft_native (default: %(default)s)")
@@ -387,6 +397,15 @@ def main(argv=None):
     print(f"python {platform.python_version()} ({sys.executable}), {platform.machine()}, "
           f"{os.cpu_count()} cpus, {'quick' if args.quick else 'full'} run")
 
+    # "pgn" in --only selects the rows of bench/pgn_rows.py, which the
+    # workloads module does not know.
+    only = bench.parse_only(args.only)
+    pgn_wanted = not args.no_pgn and (only is None or "pgn" in only)
+    if only is not None and "pgn" in only:
+        only.remove("pgn")
+        args.no_python = args.no_python or not only
+        args.no_native = True
+
     if not args.no_python:
         # The floor is a C-API extension module: under PyPy it would time
         # PyPy's emulation of that interface, which is no floor at all.
@@ -400,10 +419,16 @@ def main(argv=None):
         try:
             import mirelo_chess
             log(f"mirelo_chess from {getattr(mirelo_chess, '__file__', '?')}")
-            rows += bench.run(floor=floor, quick=args.quick, only=bench.parse_only(args.only),
+            rows += bench.run(floor=floor, quick=args.quick, only=only,
                               chess_module=chess, log=None if args.silent else sys.stderr)
         except Exception as exc:
             failures.append(f"Python workloads: {type(exc).__name__}: {exc}")
+
+    if pgn_wanted:
+        try:
+            rows += pgn_rows.rows(bench, bench._import_chess(), os.path.join(ROOT, "build"), args.quick, log)
+        except (ImportError, OSError, subprocess.CalledProcessError) as exc:
+            failures.append(f"pgn rows: {type(exc).__name__}: {exc}")
 
     if not args.no_native:
         try:
