@@ -38,7 +38,7 @@ Source = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, IO[bytes],
 class Game(NamedTuple):
     """One game of a PGN stream."""
 
-    index: int
+    index: int  # type: ignore[assignment]  # the field, not tuple.index
     """Position in the stream, from 0."""
     headers: dict[str, str]
     """The tag pairs of the file, in file order (no defaults added)."""
@@ -74,7 +74,7 @@ class Batch(NamedTuple):
 
 
 _new_tuple = tuple.__new__
-_DECOMPRESSORS: dict[str, Callable[[IO[bytes]], IO[bytes]]] = {
+_DECOMPRESSORS: dict[str, Callable[[IO[bytes]], Any]] = {
     ".gz": lambda raw: gzip.GzipFile(fileobj=raw, mode="rb"),
     ".bz2": bz2.BZ2File,
     ".xz": lzma.LZMAFile,
@@ -93,7 +93,8 @@ def _decompressed(raw: IO[bytes], name: str | os.PathLike[str]) -> IO[bytes]:
         stream: IO[bytes] = zstandard.ZstdDecompressor().stream_reader(raw, closefd=False)
         return stream
     opener = _DECOMPRESSORS.get(suffix)
-    return raw if opener is None else opener(raw)
+    decompressed: IO[bytes] = raw if opener is None else opener(raw)
+    return decompressed
 
 
 def _open(path: str | os.PathLike[str]) -> tuple[IO[bytes], IO[bytes]]:

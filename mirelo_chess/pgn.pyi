@@ -22,7 +22,7 @@ CHUNK_SIZE: int
 Source = Union[str, os.PathLike[str], bytes, bytearray, memoryview, IO[bytes], IO[str]]
 
 class Game(NamedTuple):
-    index: int
+    index: int  # type: ignore[assignment]  # the field, not tuple.index
     headers: dict[str, str]
     fen: str
     moves: list[str]
