@@ -46,7 +46,7 @@ import sys
 import tempfile
 import time
 from collections.abc import Callable, Iterable, Iterator, Sequence
-from typing import IO, NoReturn, TextIO
+from typing import IO, Any, NoReturn, TextIO
 
 from mirelo_chess import Board, MoveGenerator, svg
 from mirelo_chess.errors import PanicException
@@ -381,7 +381,8 @@ def _write_training_arrays(files: Sequence[str], npz: str, progress: _ReadProgre
     _pgn_files(files, progress, time.perf_counter(), read)
     empty = {"planes": np.zeros((0, 12, 8, 8), np.uint8), "moves": np.zeros(0, np.int64),
              "results": np.zeros(0, np.int8), "turns": np.zeros(0, np.bool_), "games": np.zeros(0, np.int64)}
-    arrays = {field: np.concatenate([array] + [getattr(b, field) for b in batches]) for field, array in empty.items()}
+    arrays: dict[str, Any] = {field: np.concatenate([array, *(getattr(b, field) for b in batches)])
+                              for field, array in empty.items()}
     try:
         np.savez_compressed(npz, **arrays)
     except OSError as error:

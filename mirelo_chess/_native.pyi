@@ -1,7 +1,7 @@
 """The native functions of the submodules (private: use mirelo_chess.game, mirelo_chess.arrays)."""
 
 from collections.abc import Sequence
-from typing import Literal
+from typing import Literal, final
 
 from . import Board, MoveGenerator
 from .errors import PanicException as PanicException
@@ -29,6 +29,7 @@ def divide(generator: MoveGenerator, board: Board, depth: int) -> list[tuple[str
 def san(generator: MoveGenerator, board: Board, move: str) -> str: ...
 def parse_san(generator: MoveGenerator, board: Board, text: str) -> str: ...
 
+@final
 class PgnReader:
     def __new__(cls, comments: bool) -> PgnReader: ...
     def feed(self, data: bytes | bytearray | memoryview) -> None: ...

@@ -108,12 +108,12 @@ def main() -> None:
     for one in pgn.read_games(record, comments=True):
         assert_type(one, pgn.Game)
         headers: dict[str, str] = one.headers
-        moves: list[str] = one.moves
+        mainline: list[str] = one.moves
         notes: Optional[list[str]] = one.comments
-        assert one.error is None and headers == {"Result": "1-0"} and len(moves) == 7 and notes is not None
-    for batch in pgn.training_batches(record, batch_size=4, dtype=np.float32):
-        assert_type(batch.moves, npt.NDArray[np.int64])
-        assert batch.planes.shape[1:] == (12, 8, 8)
+        assert one.error is None and headers == {"Result": "1-0"} and len(mainline) == 7 and notes is not None
+    for training in pgn.training_batches(record, batch_size=4, dtype=np.float32):
+        assert_type(training.moves, npt.NDArray[np.int64])
+        assert training.planes.shape[1:] == (12, 8, 8)
 
     try:
         Board("8/8/8/8/8/8/8/8 x - -")
@@ -157,7 +157,7 @@ def misuses(board: Board, generator: MoveGenerator) -> None:
     svg.board(board, size="360")  # type: ignore[arg-type]
     svg.board(42)  # type: ignore[arg-type]
     pgn.read_games(42)  # type: ignore[arg-type]
-    pgn.read_games(b"", True)  # type: ignore[misc]
+    pgn.read_games(b"", True)  # type: ignore[call-arg]
     pgn.training_batches(b"", batch_size="1")  # type: ignore[arg-type]
 
     class Derived(Board):  # type: ignore[misc]
