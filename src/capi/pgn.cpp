@@ -2,6 +2,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "calls.h"
@@ -86,7 +87,11 @@ int mirelo_san(mirelo_generator* generator, mirelo_board* board, const char* tex
         const std::string_view typed(text, length);
         const auto move = typed_move(typed, code);
         const std::size_t size = move ? write_san(generator->value, board->value, *move, out->text) : 0;
-        if (size == 0) return value_error(messages::not_a_legal_move(typed, board->value.to_fen()));
+        if (size == 0) {
+            // A face that passes a known text's code passes no text.
+            const std::string shown = move && code >= 0 && code <= 0xFFFF ? move->to_string() : std::string(typed);
+            return value_error(messages::not_a_legal_move(shown, board->value.to_fen()));
+        }
         out->text_length = size;
         return int{MIRELO_OK};
     });
