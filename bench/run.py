@@ -35,6 +35,8 @@ ROOT = os.path.dirname(HERE)
 sys.path[:0] = [HERE, os.path.join(ROOT, "tests")]  # the sibling modules and the test positions
 
 import build_floor  # noqa: E402
+import pgn_rows  # noqa: E402
+import timing  # noqa: E402
 import workloads  # noqa: E402
 from positions import BENCHMARK_POSITIONS  # noqa: E402
 from timing import PYPY, Row, fmt_time, format_table  # noqa: E402
@@ -66,6 +68,14 @@ TARGETS = tuple((prefix, "faster", goal) for prefix, goal in _FASTER.items()) + 
     ("svg.board(board)", "info", 1e-4),  # a picture is string formatting: well under a millisecond
     ("python -m mirelo_chess perft", "floor", 1.3),  # the command line's time over the native perft's
     ("native perft ", "faster", 0.5),  # native perft speed as a fraction of Stockfish's
+    # mirelo_chess.pgn (bench/pgn_rows.py)
+    ("read_games, per ply", "faster", 50),
+    ("training_batches, per position", "info", 1e-6),  # a million positions per second
+    ("training_batches vs read_games", "floor", 2),
+    ("san(generator, board, move)", "faster", 20),
+    ("san(generator, board, move)", "floor", 2),
+    ("parse_san(generator, board, text)", "faster", 20),
+    ("parse_san(generator, board, text)", "floor", 2),
 )
 
 
@@ -350,7 +360,7 @@ def native_rows(args, log):
 
 def workload_names(text):
     names = [name.strip() for name in text.split(",") if name.strip()]
-    unknown = set(names) - set(workloads.WORKLOADS)
+    unknown = set(names) - set(workloads.WORKLOADS) - {"pgn"}
     if unknown:
         raise argparse.ArgumentTypeError(f"unknown workload group(s): {', '.join(sorted(unknown))}")
     return names
@@ -360,9 +370,10 @@ def main(argv=None):
     parser = argparse.ArgumentParser(prog="bench/run.py", description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="shorter rounds and one ply less of perft")
     parser.add_argument("--only", metavar="GROUPS", type=workload_names,
-                        help="comma-separated subset of the Python workloads: " + ", ".join(workloads.WORKLOADS))
+                        help="comma-separated subset of the Python workloads: " + ", ".join([*workloads.WORKLOADS, "pgn"]))
     parser.add_argument("--no-python", action="store_true", help="skip the Python workloads")
     parser.add_argument("--no-native", action="store_true", help="skip native perft vs Stockfish")
+    parser.add_argument("--no-pgn", action="store_true", help="skip the rows of mirelo_chess.pgn")
     parser.add_argument("--no-floor", action="store_true", help="do not build the floor module")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build", "bench-perft"),
                         help="CMake build directory for perft_native (default: %(default)s)")
@@ -386,6 +397,15 @@ def main(argv=None):
     print(f"python {platform.python_version()} ({sys.executable}), {platform.machine()}, "
           f"{os.cpu_count()} cpus, {'quick' if args.quick else 'full'} run")
 
+    # "pgn" in --only selects the rows of bench/pgn_rows.py, which the
+    # workloads module does not know.
+    only = args.only
+    pgn_wanted = not args.no_pgn and (only is None or "pgn" in only)
+    if only is not None and "pgn" in only:
+        only = [name for name in only if name != "pgn"]
+        args.no_python = args.no_python or not only
+        args.no_native = True
+
     if not args.no_python:
         # The floor is a C-API extension module: under PyPy it would time
         # PyPy's emulation of that interface, which is no floor at all.
@@ -400,10 +420,20 @@ def main(argv=None):
         try:
             import mirelo_chess
             log(f"mirelo_chess from {getattr(mirelo_chess, '__file__', '?')}")
-            rows += workloads.run(floor=floor, quick=args.quick, only=args.only, chess=chess,
+            rows += workloads.run(floor=floor, quick=args.quick, only=only, chess=chess,
                                   log=None if args.silent else sys.stderr)
         except Exception as exc:
             failures.append(f"Python workloads: {type(exc).__name__}: {exc}")
+
+    if pgn_wanted:
+        try:
+            try:
+                import chess as chess_module
+            except ImportError:
+                chess_module = None
+            rows += pgn_rows.rows(timing, chess_module, os.path.join(ROOT, "build"), args.quick, log)
+        except (ImportError, OSError, subprocess.CalledProcessError) as exc:
+            failures.append(f"pgn rows: {type(exc).__name__}: {exc}")
 
     if not args.no_native:
         try:

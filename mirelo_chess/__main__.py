@@ -2,6 +2,7 @@
 
     python -m mirelo_chess perft [--depth N] [--divide] [FEN]
     python -m mirelo_chess svg [--lastmove MOVE] [--arrow MOVE]... [--flip] [FEN] > board.svg
+    python -m mirelo_chess pgn FILE... [--npz OUT]
 
 ``perft`` counts the legal move paths of the given depth from a position
 (the start position by default) with the library's native count
@@ -12,6 +13,14 @@ count below each root move, as ``mirelo_chess.game.divide`` gives them.
 
 ``svg`` writes the position (the start position by default) as an SVG
 picture on standard output, the document ``mirelo_chess.svg.board`` makes.
+
+``pgn`` reads PGN files (plain, ``.gz``, ``.bz2``, ``.xz``, ``.zst``) with
+``mirelo_chess.pgn.read_games`` and prints the games, plies and games with an
+error it found, the time and the plies per second; ``--npz OUT`` then writes
+the training arrays of ``mirelo_chess.pgn.training_batches`` (``planes``,
+``moves``, ``results``, ``turns``, ``games``) to a compressed NumPy file,
+reading the files a second time. On a terminal a progress line (bytes read,
+games per second) is shown on standard error.
 
 The installed console script ``mirelo-chess`` is the same program and names
 itself so in its messages; ``--version`` prints the installed version.
@@ -31,8 +40,8 @@ import os
 import sys
 import tempfile
 import time
-from collections.abc import Iterator, Sequence
-from typing import NoReturn, TextIO
+from collections.abc import Callable, Iterable, Iterator, Sequence
+from typing import IO, Any, NoReturn, TextIO
 
 from mirelo_chess import Board, MoveGenerator, svg
 from mirelo_chess.errors import PanicException
@@ -99,7 +108,7 @@ def program_name() -> str:
 def build_parser(prog: str) -> _Parser:
     parser = _Parser(
         prog=prog,
-        description="Command line of mirelo_chess: move-path counting and pictures.",
+        description="Command line of mirelo_chess: move-path counting, pictures and PGN files.",
     )
     parser.add_argument("--version", action="version", version=f"mirelo-chess {_version()}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=_Parser)
@@ -147,6 +156,18 @@ def build_parser(prog: str) -> _Parser:
             help="the position; its fields may be given as one argument or several "
                  "(default: the start position)",
         )
+    games = commands.add_parser(
+        "pgn",
+        help="read PGN files: count games, plies and errors; write training arrays",
+        description=(
+            "Read PGN files (plain, .gz, .bz2, .xz, .zst) and print the number of games, "
+            "plies and games with an error, the time and the plies per second."
+        ),
+    )
+    games.add_argument("files", nargs="+", metavar="FILE", help="a PGN file")
+    games.add_argument("--npz", metavar="OUT",
+                       help="also write the training arrays (planes, moves, results, turns, games) "
+                            "to this compressed .npz file")
     return parser
 
 
@@ -263,10 +284,114 @@ def run_svg(fen: str, args: argparse.Namespace, prog: str) -> int:
     return 0
 
 
+class _ReadProgress:
+    """Bytes read and games per second on standard error, updated in place;
+    only on a terminal."""
+
+    def __init__(self, stream: TextIO) -> None:
+        self.stream = stream
+        self.live = stream.isatty()
+        self.width = 0
+        self.shown = 0.0
+
+    def report(self, name: str, position: int, size: int, games: int, elapsed: float) -> None:
+        now = time.perf_counter()
+        if not self.live or now - self.shown < 0.2:
+            return
+        self.shown = now
+        rate = games / elapsed if elapsed > 0 else 0.0
+        text = f"{name}: {position / 1e6:.1f} of {size / 1e6:.1f} MB, {games} games, {rate:,.0f} games/s"
+        self.stream.write("\r" + text.ljust(self.width))
+        self.width = len(text)
+        self.stream.flush()
+
+    def close(self) -> None:
+        if self.live and self.width:
+            self.stream.write("\r" + " " * self.width + "\r")
+            self.stream.flush()
+
+
+def _pgn_files(files: Sequence[str], progress: _ReadProgress, start: float,
+               read: Callable[[IO[bytes]], Iterable[int]], prog: str) -> None:
+    """Runs read over the decompressed bytes of each file, reporting the
+    bytes of the file read after each item read yields (its games so far)."""
+    from mirelo_chess import pgn
+
+    for name in files:
+        try:
+            raw, stream = pgn._open(name)
+        except OSError as error:
+            raise UsageError(f"{prog} pgn: cannot read {name!r}: {error.strerror or error}") from None
+        size = os.fstat(raw.fileno()).st_size
+        with raw, stream:
+            try:
+                for games in read(stream):
+                    progress.report(name, raw.tell(), size, games, time.perf_counter() - start)
+            except (OSError, EOFError) as error:  # a truncated or corrupt compressed file
+                raise UsageError(f"{prog} pgn: cannot read {name!r}: {error}") from None
+
+
+def run_pgn(files: Sequence[str], npz: str | None, prog: str) -> int:
+    from mirelo_chess import pgn
+
+    counts = {"games": 0, "plies": 0, "errors": 0}
+
+    def read(stream: IO[bytes]) -> Iterator[int]:
+        for game in pgn.read_games(stream):
+            counts["games"] += 1
+            counts["plies"] += len(game.moves)
+            counts["errors"] += game.error is not None
+            if counts["games"] & 255 == 0:
+                yield counts["games"]
+
+    progress = _ReadProgress(sys.stderr)
+    start = time.perf_counter()
+    try:
+        _pgn_files(files, progress, start, read, prog)
+        elapsed = time.perf_counter() - start
+        if npz is not None:
+            _write_training_arrays(files, npz, progress, prog)
+    finally:
+        progress.close()
+    out = sys.stdout
+    for name, value in counts.items():
+        out.write(f"{name}: {value}\n")
+    out.write(f"time: {elapsed:.3f} s\n")
+    out.write(f"plies/s: {counts['plies'] / elapsed if elapsed > 0 else float('inf'):.0f}\n")
+    return 0
+
+
+def _write_training_arrays(files: Sequence[str], npz: str, progress: _ReadProgress, prog: str) -> None:
+    try:
+        import numpy as np
+    except ImportError:
+        raise UsageError(f'{prog} pgn: --npz needs NumPy: pip install "mirelo-chess[numpy]"') from None
+    from mirelo_chess import pgn
+
+    batches: list[pgn.Batch] = []
+
+    def read(stream: IO[bytes]) -> Iterator[int]:
+        for batch in pgn.training_batches(stream, batch_size=1 << 16):
+            batches.append(batch)
+            yield len(np.unique(batch.games))
+
+    _pgn_files(files, progress, time.perf_counter(), read, prog)
+    empty = {"planes": np.zeros((0, 12, 8, 8), np.uint8), "moves": np.zeros(0, np.int64),
+             "results": np.zeros(0, np.int8), "turns": np.zeros(0, np.bool_), "games": np.zeros(0, np.int64)}
+    arrays: dict[str, Any] = {field: np.concatenate([array, *(getattr(b, field) for b in batches)])
+                              for field, array in empty.items()}
+    try:
+        np.savez_compressed(npz, **arrays)
+    except OSError as error:
+        raise UsageError(f"{prog} pgn: cannot write {npz!r}: {error.strerror or error}") from None
+
+
 def _run(args_list: list[str], prog: str) -> int:
     args = build_parser(prog).parse_args(args_list)
     if args.command is None:
-        raise UsageError(f"{prog}: choose a command: perft or svg (see --help)")
+        raise UsageError(f"{prog}: choose a command: perft, svg or pgn (see --help)")
+    if args.command == "pgn":
+        return run_pgn(args.files, args.npz, prog)
     fen = " ".join(args.fen) if args.fen else Board().fen()
     if args.command == "svg":
         return run_svg(fen, args, prog)

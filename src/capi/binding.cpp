@@ -28,6 +28,8 @@ const char* target_name(const mirelo_param& p) {
         case MIRELO_TEXTS: return "PyString";
         case MIRELO_OBJECT:
         case MIRELO_OBJECTS: return class_name(p.cls);
+        case MIRELO_BYTES: return "PyBytes";
+        case MIRELO_FLAG: return "PyBool";
         default: return "PyInt";
     }
 }

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <tuple>
+#include <type_traits>
 
 #include "board.h"
 #include "mirelo_capi.h"
@@ -45,6 +46,8 @@ constexpr std::size_t required_of(const std::array<mirelo_param, N>& params) {
 // What a call does with its receiver or makes.
 enum class Self : bool { read, changed };
 
+static_assert(std::extent_v<decltype(mirelo_callable::params)> == MIRELO_MAX_PARAMS);
+
 template <auto Function, std::size_t N>
 constexpr Declared<Function> declare(const char* function, const char* name, mirelo_entry entry, mirelo_class owner,
                                      Self self, const std::array<mirelo_param, N>& params, mirelo_result result,
@@ -65,6 +68,7 @@ inline constexpr std::array<mirelo_param, 0> NO_PARAMS{};
 
 constexpr auto BOARD = MIRELO_BOARD_CLASS;
 constexpr auto GENERATOR = MIRELO_GENERATOR_CLASS;
+constexpr auto PGN_READER = MIRELO_PGN_READER_CLASS;
 constexpr auto NONE = MIRELO_NO_CLASS;
 
 inline constexpr auto CALLABLES = std::tuple{
@@ -169,6 +173,47 @@ inline constexpr auto CALLABLES = std::tuple{
                    MIRELO_PARAMS(read("generator", GENERATOR), changed("boards", BOARD, MIRELO_OBJECTS),
                      param("out", MIRELO_BUFFER)),
                    MIRELO_NOTHING, NONE, "The legal-move masks of boards into out, one after the other."),
+
+    // ---- mirelo_chess.pgn: SAN both ways
+    MIRELO_DECLARE(mirelo_san, "san", MIRELO_FUNCTION, NONE, Self::read,
+                   MIRELO_PARAMS(read("generator", GENERATOR), changed("board", BOARD), param("move", MIRELO_MOVE)),
+                   MIRELO_STRING, NONE,
+                   "The Standard Algebraic Notation of a legal move given as the\n"
+                   "generator writes it: \"g1f3\" -> \"Nf3\", \"e1g1\" -> \"O-O\",\n"
+                   "\"e7e8q\" -> \"e8=Q\", with \"+\" for check and \"#\" for mate, and the\n"
+                   "piece's origin told apart by file, else rank, else both, where another\n"
+                   "piece of its kind could reach the same square.\n\n"
+                   "A move that is not in generator(board) raises ValueError naming it.\n"
+                   "The board is unchanged."),
+    MIRELO_DECLARE(mirelo_parse_san, "parse_san", MIRELO_FUNCTION, NONE, Self::read,
+                   MIRELO_PARAMS(read("generator", GENERATOR), changed("board", BOARD), param("text", MIRELO_TEXT)),
+                   MIRELO_MOVE_TEXT, NONE,
+                   "The legal move a SAN text names, as the generator writes it\n"
+                   "(\"Nf3\" -> \"g1f3\").\n\n"
+                   "Check and mate suffixes, \"O-O\" and \"0-0\", promotions with or without\n"
+                   "\"=\" and in either case, over-disambiguated texts (\"Ng1f3\", \"e2-e4\")\n"
+                   "and plain move texts (\"e2e4\") are read. ValueError, quoting the text,\n"
+                   "for a text that is no SAN (\"Invalid SAN\"), names no legal move or a\n"
+                   "null move (\"Illegal SAN\") or more than one (\"Ambiguous SAN\"). The\n"
+                   "board is unchanged."),
+
+    // ---- the native half of mirelo_chess.pgn: the reader (documented there)
+    MIRELO_DECLARE(mirelo_pgn_reader_new, "__new__", MIRELO_CONSTRUCTOR, PGN_READER, Self::read,
+                   MIRELO_PARAMS(param("comments", MIRELO_FLAG)), MIRELO_NEW_OBJECT, PGN_READER,
+                   "A reader of PGN games, fed bytes in chunks."),
+    MIRELO_DECLARE(mirelo_pgn_reader_feed, "feed", MIRELO_METHOD, PGN_READER, Self::changed,
+                   MIRELO_PARAMS(param("data", MIRELO_BYTES)), MIRELO_NOTHING, NONE, "Appends input bytes."),
+    MIRELO_DECLARE(mirelo_pgn_reader_finish, "finish", MIRELO_METHOD, PGN_READER, Self::changed, NO_PARAMS,
+                   MIRELO_NOTHING, NONE, "Marks the end of the input."),
+    MIRELO_DECLARE(mirelo_pgn_reader_next, "next", MIRELO_METHOD, PGN_READER, Self::changed, NO_PARAMS, MIRELO_GAME,
+                   NONE, "The next complete game, or None."),
+    MIRELO_DECLARE(mirelo_pgn_reader_pending, "pending", MIRELO_METHOD, PGN_READER, Self::read, NO_PARAMS,
+                   MIRELO_COUNT, NONE, "Bytes fed and not yet read into a game."),
+    MIRELO_DECLARE(mirelo_pgn_reader_fill, "fill", MIRELO_METHOD, PGN_READER, Self::changed,
+                   MIRELO_PARAMS(param("planes", MIRELO_BUFFER), param("element", MIRELO_ELEMENT),
+                     param("moves", MIRELO_BUFFER), param("results", MIRELO_BUFFER), param("turns", MIRELO_BUFFER),
+                     param("games", MIRELO_BUFFER)),
+                   MIRELO_COUNT, NONE, "Training rows of the games read into the buffers; their number."),
 };
 
 inline constexpr std::size_t CALLABLE_COUNT = std::tuple_size_v<decltype(CALLABLES)>;

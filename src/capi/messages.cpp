@@ -68,4 +68,8 @@ std::string wrong_size(std::size_t size, std::size_t expected) {
     return "out has " + std::to_string(size) + " bytes, expected " + std::to_string(expected);
 }
 
+std::string not_a_legal_move(std::string_view text, std::string_view fen) {
+    return mirelo::quoted(text) + " is not a legal move in " + std::string(fen);
+}
+
 }  // namespace mirelo::capi::messages

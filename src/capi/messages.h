@@ -38,4 +38,7 @@ std::string not_a_move_text(std::string_view text);
 std::string fen_item(std::size_t index, std::string_view text, std::string_view error);
 std::string wrong_size(std::size_t size, std::size_t expected);
 
+// A move text that names no legal move of the board with the given FEN.
+std::string not_a_legal_move(std::string_view text, std::string_view fen);
+
 }  // namespace mirelo::capi::messages

@@ -11,12 +11,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "borrow.h"
-#include "encoding.h"
-#include "errors.h"
+#include "calls.h"
 #include "game.h"
-#include "messages.h"
-#include "records.h"
 
 using namespace mirelo;
 using namespace mirelo::capi;
@@ -36,31 +32,6 @@ static_assert(MIRELO_NO_OUTCOME == static_cast<int>(Outcome::none) &&
 static_assert(static_cast<int>(PlaneElement::single) == 2);
 
 namespace {
-
-constexpr Claim shared(mirelo_board* board) { return {&board->borrow, Access::shared}; }
-constexpr Claim exclusive(mirelo_board* board) { return {&board->borrow, Access::exclusive}; }
-constexpr Claim shared(mirelo_generator* generator) { return {&generator->borrow, Access::shared}; }
-
-// Runs body in the guard with every claim taken.
-template <typename Body>
-int with(std::span<const Claim> claims, Body&& body) noexcept {
-    const Borrows borrows(claims);
-    if (borrows.status() != MIRELO_OK) return refused(borrows.status());
-    return guarded(body);
-}
-
-template <typename Body>
-int with(Claim claim, Body&& body) noexcept {
-    return with(std::span<const Claim>(&claim, 1), body);
-}
-
-template <typename Body>
-int with(Claim first, Claim second, Body&& body) noexcept {
-    const std::array<Claim, 2> claims{first, second};
-    return with(std::span<const Claim>(claims), body);
-}
-
-int value_error(std::string_view text) { return set_error(MIRELO_VALUE_ERROR, text); }
 
 // The flags set in the planes of the pieces (flag 64 * piece + square), read
 // straight from the bitboards: a position sets a few dozen of the 768.
@@ -84,6 +55,7 @@ constexpr mirelo_class_info CLASSES[MIRELO_CLASS_END] = {
     {"", "", 0},
     {"Board", "mirelo_chess", sizeof(mirelo_board)},
     {"MoveGenerator", "mirelo_chess", sizeof(mirelo_generator)},
+    {"PgnReader", "mirelo_chess._native", sizeof(mirelo_pgn_reader)},
 };
 
 template <typename Record>
@@ -99,6 +71,7 @@ void end_record(int cls, void* record, bool allocated) {
     switch (cls) {
         case MIRELO_BOARD_CLASS: return end<mirelo_board>(record, allocated);
         case MIRELO_GENERATOR_CLASS: return end<mirelo_generator>(record, allocated);
+        case MIRELO_PGN_READER_CLASS: return end<mirelo_pgn_reader>(record, allocated);
     }
 }
 
@@ -108,18 +81,6 @@ std::vector<Claim> claims_of(mirelo_board* const* boards, std::size_t count, Acc
     std::vector<Claim> claims(count);
     for (std::size_t i = 0; i < count; ++i) claims[i] = {&boards[i]->borrow, access};
     return claims;
-}
-
-// The plane element of a code, or the error for one that names none.
-int plane_element(int code, PlaneElement& element) {
-    if (code < 0 || code > static_cast<int>(PlaneElement::single))
-        return value_error(messages::not_a_plane_element(std::to_string(code)));
-    element = static_cast<PlaneElement>(code);
-    return MIRELO_OK;
-}
-
-int check_size(std::size_t size, std::size_t expected) {
-    return size == expected ? MIRELO_OK : value_error(messages::wrong_size(size, expected));
 }
 
 int check_depth(int depth) {

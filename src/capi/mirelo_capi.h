@@ -35,6 +35,7 @@ extern "C" {
 /* cdef-begin */
 typedef struct mirelo_board mirelo_board;
 typedef struct mirelo_generator mirelo_generator;
+typedef struct mirelo_pgn_reader mirelo_pgn_reader;
 
 enum mirelo_status {
     MIRELO_OK = 0,
@@ -52,7 +53,7 @@ enum mirelo_sizes {
     MIRELO_MAX_MOVES = 3522,      /* longest move list */
     MIRELO_MAX_PERFT_DEPTH = 32,  /* deepest move-path count */
     MIRELO_MOVE_INDEX_SIZE = 4864,
-    MIRELO_MAX_PARAMS = 4,
+    MIRELO_MAX_PARAMS = 6,
     MIRELO_RECORD_ALIGN = 8       /* of every record */
 };
 
@@ -65,6 +66,26 @@ enum mirelo_outcome {
     MIRELO_INSUFFICIENT_MATERIAL = 3,
     MIRELO_FIVEFOLD_REPETITION = 4
 };
+
+/* A game a PGN reader has read: a view of the reader's record, valid until
+ * the reader's next call. Texts are well-formed UTF-8; pieces of text are
+ * given as byte offsets and sizes within text. */
+typedef struct mirelo_game {
+    uint64_t index;               /* from 0, in input order */
+    const char* text;             /* the tag names and values and the comments */
+    size_t text_length;
+    const size_t* tags;           /* 4 per tag, in file order: name offset, size, value offset, size */
+    size_t tag_count;
+    const uint16_t* moves;        /* the mainline (before the error) as move codes */
+    size_t move_count;
+    const size_t* comments;       /* 2 per move (offset, size), or NULL where comments are not kept */
+    const char* fen;              /* the start position, as a board writes it */
+    size_t fen_length;
+    const char* result;
+    size_t result_length;
+    const char* error;            /* NULL when the whole mainline was read */
+    size_t error_length;
+} mirelo_game;
 
 /* Room for the result of any call; a face reuses it from call to call. */
 typedef struct mirelo_out {
@@ -84,12 +105,19 @@ typedef struct mirelo_out {
     size_t move_count;
     uint16_t moves[3522];         /* move codes or move indices, in generation order */
     uint64_t counts[3522];        /* move-path counts by root move */
+    const mirelo_game* game;      /* a game read, or NULL */
 } mirelo_out;
 
 /* ---- Records. Each Python object of a class owns one record, which starts
  * with its borrow flag. */
 
-enum mirelo_class { MIRELO_NO_CLASS = 0, MIRELO_BOARD_CLASS = 1, MIRELO_GENERATOR_CLASS = 2, MIRELO_CLASS_END = 3 };
+enum mirelo_class {
+    MIRELO_NO_CLASS = 0,
+    MIRELO_BOARD_CLASS = 1,
+    MIRELO_GENERATOR_CLASS = 2,
+    MIRELO_PGN_READER_CLASS = 3,
+    MIRELO_CLASS_END = 4
+};
 
 typedef struct mirelo_class_info {
     const char* name;             /* the Python class: "Board" */
@@ -128,7 +156,9 @@ enum mirelo_kind {
     MIRELO_INDEX = 5,             /* int: int64_t */
     MIRELO_ELEMENT = 6,           /* int, a plane element kind: int */
     MIRELO_BUFFER = 7,            /* writable contiguous buffer: void* data, size_t size */
-    MIRELO_TEXTS = 8              /* list or tuple of str: const char* texts, const size_t* ends, size_t count */
+    MIRELO_TEXTS = 8,             /* list or tuple of str: const char* texts, const size_t* ends, size_t count */
+    MIRELO_BYTES = 9,             /* any bytes-like object, read only: const char* data, size_t size */
+    MIRELO_FLAG = 10              /* bool: int, 0 or 1 */
 };
 
 /* What the call's result becomes, read from mirelo_out. */
@@ -145,7 +175,10 @@ enum mirelo_result {
     MIRELO_PLANE_LISTS = 9,       /* marks: 12 lists of 64 bools */
     MIRELO_MOVE_INDICES = 10,     /* moves as move indices: bytes of int64 */
     MIRELO_DIVIDE_ROWS = 11,      /* moves and counts: a list of (move text, count) */
-    MIRELO_NEW_OBJECT = 12        /* a new instance of the result class, its record at the place argument */
+    MIRELO_NEW_OBJECT = 12,       /* a new instance of the result class, its record at the place argument */
+    MIRELO_MOVE_TEXT = 13,        /* code: the move text the generator writes for it */
+    MIRELO_GAME = 14              /* game: a tuple (index, headers dict, fen, move texts, comments or None,
+                                     result, error or None); None where game is NULL */
 };
 
 typedef struct mirelo_param {
@@ -171,7 +204,7 @@ typedef struct mirelo_callable {
     int result_class;             /* the class of a new object */
     size_t count;                 /* parameters */
     size_t required;              /* leading parameters without fallback */
-    mirelo_param params[4];
+    mirelo_param params[6];       /* MIRELO_MAX_PARAMS */
     const char* doc;
 } mirelo_callable;
 
@@ -215,6 +248,30 @@ int mirelo_generator_moves(mirelo_generator* generator, mirelo_board* board, mir
 
 /* The text of a move code in out->text. */
 int mirelo_move_text(int code, mirelo_out* out);
+
+/* ---- SAN both ways. */
+int mirelo_san(mirelo_generator* generator, mirelo_board* board, const char* text, size_t length, int code,
+               mirelo_out* out);
+int mirelo_parse_san(mirelo_generator* generator, mirelo_board* board, const char* text, size_t length,
+                     mirelo_out* out);
+
+/* ---- PGN readers. Bytes are fed in chunks of any size; next hands out
+ * each game once it is complete (out->game, NULL when there is none yet),
+ * fill writes the training rows of the games of decisive or drawn result
+ * read without error: per position before a mainline move, its planes (of
+ * the element kind), the move's index (int64), the result from white's side
+ * (int8: 1, 0, -1), whether white is to move (one byte, 0 or 1) and the
+ * game's index (int64). It writes as many rows as the buffers hold or the
+ * games complete so far give, a game's rows going on in the next call, and
+ * reports the number written in out->count. */
+int mirelo_pgn_reader_new(int comments, mirelo_pgn_reader* place, mirelo_out* out);
+int mirelo_pgn_reader_feed(mirelo_pgn_reader* reader, const char* data, size_t size, mirelo_out* out);
+int mirelo_pgn_reader_finish(mirelo_pgn_reader* reader, mirelo_out* out);
+int mirelo_pgn_reader_next(mirelo_pgn_reader* reader, mirelo_out* out);
+int mirelo_pgn_reader_pending(mirelo_pgn_reader* reader, mirelo_out* out);
+int mirelo_pgn_reader_fill(mirelo_pgn_reader* reader, void* planes, size_t planes_size, int element, void* moves,
+                           size_t moves_size, void* results, size_t results_size, void* turns, size_t turns_size,
+                           void* games, size_t games_size, mirelo_out* out);
 
 /* ---- Game state. */
 int mirelo_game_is_check(mirelo_board* board, mirelo_out* out);

@@ -153,6 +153,32 @@ def _buffer(row, param, value, held):
             return ffi.from_buffer(value, require_writable=True)
 
 
+def _bytes(row, param, value, held):
+    """The memory of any bytes-like object, read only, as a char array."""
+    if type(value) is not str:
+        try:
+            return ffi.from_buffer(value)
+        except TypeError:
+            pass
+    with _Held(held):
+        if isinstance(value, str) or not _has_buffer(value):
+            _argument_error(row, param, -1, value)
+        return ffi.from_buffer(value)  # the interpreter's error for a buffer it cannot give
+
+
+def _has_buffer(value):
+    try:
+        memoryview(value).release()
+    except TypeError:
+        return False
+    return True
+
+
+def _slow_flag(row, param, value, held):
+    with _Held(held):
+        _argument_error(row, param, -1, value)
+
+
 def _items(row, param, value, held):
     if type(value) is list or type(value) is tuple:
         return value
@@ -272,6 +298,35 @@ def _indices(out):
     return bytearray(array("q", ffi.unpack(out.moves, out.move_count)))
 
 
+def _unpack(pointer, count):
+    """count items from pointer, which may be NULL when count is 0."""
+    return ffi.unpack(pointer, count) if count else []
+
+
+def _pieces(text, spans):
+    """The str of each (offset, size) pair of spans within the UTF-8 bytes text."""
+    return [text[spans[i]:spans[i] + spans[i + 1]].decode("utf-8") for i in range(0, len(spans), 2)]
+
+
+def _game(out):
+    """The tuple of the game a reader read, or None."""
+    game = out.game
+    if game == ffi.NULL:
+        return None
+    text = ffi.unpack(game.text, game.text_length)
+    tags = _pieces(text, _unpack(game.tags, 4 * game.tag_count))
+    headers = {}
+    for i in range(0, len(tags), 2):
+        headers[tags[i]] = tags[i + 1]
+    count = game.move_count
+    texts = _move_text_of
+    moves = [texts[code] or _move_text(code) for code in _unpack(game.moves, count)]
+    comments = None if game.comments == ffi.NULL else _pieces(text, _unpack(game.comments, 2 * count))
+    error = None if game.error == ffi.NULL else ffi.unpack(game.error, game.error_length).decode("utf-8")
+    return (game.index, headers, ffi.unpack(game.fen, game.fen_length).decode("ascii"), moves, comments,
+            ffi.unpack(game.result, game.result_length).decode("utf-8"), error)
+
+
 def _divide_rows(out):
     return list(zip(_move_texts(out), ffi.unpack(out.counts, out.move_count)))
 
@@ -308,6 +363,8 @@ _RESULTS = {
     lib.MIRELO_MOVE_INDICES: "_indices(out)",
     lib.MIRELO_DIVIDE_ROWS: "_divide_rows(out)",
     lib.MIRELO_NEW_OBJECT: "_new_object(out, %d)",
+    lib.MIRELO_MOVE_TEXT: "_move_text_of[out.code] or _move_text(out.code)",
+    lib.MIRELO_GAME: "_game(out)",
 }
 
 # ---------------------------------------------------------------- binding
@@ -372,6 +429,10 @@ def _conversion(kind, cls, i, row, held, fallback):
                 % (i, p, p, bounds, p, bounds, row, i, p, held, bounds)], ["n%d" % i]
     if kind == lib.MIRELO_BUFFER:
         return ["b%d = _buffer%s" % (i, slow)], ["b%d" % i, "len(b%d)" % i]
+    if kind == lib.MIRELO_BYTES:
+        return ["b%d = _bytes%s" % (i, slow)], ["b%d" % i, "len(b%d)" % i]
+    if kind == lib.MIRELO_FLAG:
+        return ["n%d = 1 if %s is True else 0 if %s is False else _slow_flag%s" % (i, p, p, slow)], ["n%d" % i]
     if kind == lib.MIRELO_OBJECTS:
         return ["l%d = _handles%s" % (i, slow[:-1] + ", %s)" % _CLASS_NAMES[cls])], ["l%d" % i, "len(l%d)" % i]
     if kind == lib.MIRELO_TEXTS:
@@ -500,6 +561,7 @@ def _make_everything():
     count = ffi.new("size_t *")
     rows = lib.mirelo_callables(count)
     members = {cls: {} for cls in _CLASS_NAMES}
+    docs = {}  # a class's documentation is its constructor's
     functions = {}
     for index in range(count[0]):
         row = rows + index
@@ -509,12 +571,13 @@ def _make_everything():
             continue
         if row.entry == lib.MIRELO_CONSTRUCTOR:
             _TEXT_SIGNATURES[_CLASS_NAMES[owner]] = _string(lib.mirelo_signature(row))
+            docs[owner] = function.__doc__
         members[owner][function.__name__] = staticmethod(function) if row.entry == lib.MIRELO_STATIC_METHOD \
             else function
     classes = {}
     for cls, attributes in members.items():
         info = lib.mirelo_class_info_of(cls)
-        attributes.update({"__slots__": ("_h",), "__module__": _string(info.module), "__doc__": "",
+        attributes.update({"__slots__": ("_h",), "__module__": _string(info.module), "__doc__": docs.get(cls, ""),
                            "__init_subclass__": classmethod(_refuse_subclass)})
         if "__new__" not in attributes:
             attributes["__new__"] = _not_constructible

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <utility>
 
 namespace mirelo::py {
 
@@ -276,12 +277,12 @@ PyObject* plane_lists(const mirelo_out& out) {
     return outer;
 }
 
-PyObject* move_texts(const mirelo_out& out) {
-    PyObject* texts = PyList_New(static_cast<Py_ssize_t>(out.move_count));
+PyObject* move_texts(const std::uint16_t* codes, std::size_t count) {
+    PyObject* texts = PyList_New(static_cast<Py_ssize_t>(count));
     if (texts == nullptr) throw_python_error();
     try {
-        for (std::size_t i = 0; i < out.move_count; ++i) {
-            PyObject* text = move_text(out.moves[i]);
+        for (std::size_t i = 0; i < count; ++i) {
+            PyObject* text = move_text(codes[i]);
             Py_INCREF(text);
             PyList_SET_ITEM(texts, static_cast<Py_ssize_t>(i), text);
         }
@@ -290,6 +291,56 @@ PyObject* move_texts(const mirelo_out& out) {
         throw;
     }
     return texts;
+}
+
+PyObject* new_reference(PyObject* object) {
+    Py_INCREF(object);
+    return object;
+}
+
+// A new reference, released when it goes out of scope unless handed on.
+class Owned {
+public:
+    explicit Owned(PyObject* object) : object_(object) {
+        if (object_ == nullptr) throw_python_error();
+    }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    ~Owned() { Py_XDECREF(object_); }
+    PyObject* get() const { return object_; }
+    PyObject* release() { return std::exchange(object_, nullptr); }
+
+private:
+    PyObject* object_;
+};
+
+// The pieces of a game's text, at 2 * count offsets and sizes: a list of str.
+PyObject* text_pieces(const mirelo_game& game, const std::size_t* spans, std::size_t count) {
+    Owned list(PyList_New(static_cast<Py_ssize_t>(count)));
+    for (std::size_t i = 0; i < count; ++i)
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), new_str(game.text + spans[2 * i], spans[2 * i + 1]));
+    return list.release();
+}
+
+PyObject* game_tuple(const mirelo_game* game) {
+    if (game == nullptr) Py_RETURN_NONE;
+    const mirelo_game& g = *game;
+    Owned headers(PyDict_New());
+    for (std::size_t i = 0; i < g.tag_count; ++i) {
+        const std::size_t* tag = g.tags + 4 * i;
+        Owned name(new_str(g.text + tag[0], tag[1])), value(new_str(g.text + tag[2], tag[3]));
+        if (PyDict_SetItem(headers.get(), name.get(), value.get()) < 0) throw_python_error();
+    }
+    Owned index(new_int(g.index));
+    Owned fen(new_str(g.fen, g.fen_length));
+    Owned moves(move_texts(g.moves, g.move_count));
+    Owned comments(g.comments == nullptr ? new_reference(Py_None) : text_pieces(g, g.comments, g.move_count));
+    Owned result(new_str(g.result, g.result_length));
+    Owned error(g.error == nullptr ? new_reference(Py_None) : new_str(g.error, g.error_length));
+    PyObject* tuple = PyTuple_Pack(7, index.get(), headers.get(), fen.get(), moves.get(), comments.get(), result.get(),
+                                   error.get());
+    if (tuple == nullptr) throw_python_error();
+    return tuple;
 }
 
 PyObject* move_indices(const mirelo_out& out) {
@@ -339,7 +390,9 @@ PyObject* result(int kind, const mirelo_out& out) {
         case MIRELO_INDEX_NUMBER: return new_int(static_cast<unsigned long long>(out.index));
         case MIRELO_SIDE_NAME: return side_name(out.side);
         case MIRELO_OUTCOME_NAME: return outcome_name(out.outcome);
-        case MIRELO_MOVE_TEXTS: return move_texts(out);
+        case MIRELO_MOVE_TEXTS: return move_texts(out.moves, out.move_count);
+        case MIRELO_MOVE_TEXT: return new_reference(move_text(out.code));
+        case MIRELO_GAME: return game_tuple(out.game);
         case MIRELO_PLANE_LISTS: return plane_lists(out);
         case MIRELO_MOVE_INDICES: return move_indices(out);
         case MIRELO_DIVIDE_ROWS: return divide_rows(out);

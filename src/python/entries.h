@@ -117,29 +117,57 @@ struct Argument<MIRELO_INDEX, Class> : IntegerArgument<std::int64_t> {};
 template <int Class>
 struct Argument<MIRELO_ELEMENT, Class> : IntegerArgument<int> {};
 
-// A writable, contiguous buffer (a request without strides is granted only
-// for contiguous memory), held until the call ends.
-template <int Class>
-struct Argument<MIRELO_BUFFER, Class> {
+// A contiguous buffer (a request without strides is granted only for
+// contiguous memory), held until the call ends; Flags ask for it writable
+// or not.
+template <int Flags>
+struct BufferArgument {
     Py_buffer view{};
     bool taken = false;
 
-    Argument() = default;
-    Argument(const Argument&) = delete;
-    Argument& operator=(const Argument&) = delete;
-    ~Argument() {
+    BufferArgument() = default;
+    BufferArgument(const BufferArgument&) = delete;
+    BufferArgument& operator=(const BufferArgument&) = delete;
+    ~BufferArgument() {
         if (taken) PyBuffer_Release(&view);
     }
     bool quick(PyObject* value) {
-        taken = PyObject_GetBuffer(value, &view, PyBUF_WRITABLE) == 0;
+        taken = PyObject_GetBuffer(value, &view, Flags) == 0;
         if (!taken) PyErr_Clear();
         return taken;
     }
-    void slow(const mirelo_callable&, int, PyObject* value) {
-        taken = PyObject_GetBuffer(value, &view, PyBUF_WRITABLE) == 0;
+    void slow(const mirelo_callable& row, int param, PyObject* value) {
+        // An object without buffers is of the wrong type; one that cannot
+        // give this buffer raises the interpreter's own error.
+        if (Flags == PyBUF_SIMPLE && !PyObject_CheckBuffer(value)) raise_argument_error(row, param, -1, value);
+        taken = PyObject_GetBuffer(value, &view, Flags) == 0;
         if (!taken) throw_python_error();
     }
+};
+
+// A writable buffer.
+template <int Class>
+struct Argument<MIRELO_BUFFER, Class> : BufferArgument<PyBUF_WRITABLE> {
     auto args() const { return std::tuple{view.buf, static_cast<std::size_t>(view.len)}; }
+};
+
+// Any bytes-like object, read only.
+template <int Class>
+struct Argument<MIRELO_BYTES, Class> : BufferArgument<PyBUF_SIMPLE> {
+    auto args() const { return std::tuple{static_cast<const char*>(view.buf), static_cast<std::size_t>(view.len)}; }
+};
+
+// True or False.
+template <int Class>
+struct Argument<MIRELO_FLAG, Class> {
+    int flag = 0;
+
+    bool quick(PyObject* value) {
+        flag = value == Py_True;
+        return PyBool_Check(value);
+    }
+    void slow(const mirelo_callable& row, int param, PyObject* value) { raise_argument_error(row, param, -1, value); }
+    auto args() const { return std::tuple{flag}; }
 };
 
 // The items of a list or tuple, kept alive for the call by a tuple of them

@@ -18,7 +18,7 @@ import numpy as np
 import numpy.typing as npt
 
 import mirelo_chess
-from mirelo_chess import Board, MoveGenerator, arrays, game, svg
+from mirelo_chess import Board, MoveGenerator, arrays, game, pgn, svg
 
 if sys.version_info >= (3, 11):
     from typing import assert_type
@@ -99,6 +99,20 @@ def main() -> None:
     text: str = svg.board(ENDGAME, arrows=iter(["e1h1"]))
     assert text.startswith("<svg ")
 
+    start = Board()
+    assert assert_type(pgn.san(generator, start, "g1f3"), str) == "Nf3"
+    assert assert_type(pgn.parse_san(generator, start, "Nf3"), str) == "g1f3"
+    record = b'[Result "1-0"]\n\n1. e4 {a} e5 2. Qh5 Nc6 3. Bc4 Nf6 4. Qxf7# 1-0\n'
+    for one in pgn.read_games(record, comments=True):
+        assert_type(one, pgn.Game)
+        headers: dict[str, str] = one.headers
+        mainline: list[str] = one.moves
+        notes: Optional[list[str]] = one.comments
+        assert one.error is None and headers == {"Result": "1-0"} and len(mainline) == 7 and notes is not None
+    for training in pgn.training_batches(record, batch_size=4, dtype=np.float32):
+        assert_type(training.moves, npt.NDArray[np.int64])
+        assert training.planes.shape[1:] == (12, 8, 8)
+
     try:
         Board("8/8/8/8/8/8/8/8 x - -")
     except ValueError as error:
@@ -140,6 +154,9 @@ def misuses(board: Board, generator: MoveGenerator) -> None:
     svg.board(board, arrows=[("e2", "e4")])  # type: ignore[list-item]
     svg.board(board, size="360")  # type: ignore[arg-type]
     svg.board(42)  # type: ignore[arg-type]
+    pgn.read_games(42)  # type: ignore[arg-type]
+    pgn.read_games(b"", True)  # type: ignore[call-arg]
+    pgn.training_batches(b"", batch_size="1")  # type: ignore[arg-type]
 
     class Derived(Board):  # type: ignore[misc]
         pass
