@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <type_traits>
 
 #include "board.h"
 #include "borrow.h"
@@ -23,4 +24,7 @@ struct mirelo_generator : mirelo_record {
 };
 
 static_assert(alignof(mirelo_board) <= MIRELO_RECORD_ALIGN && alignof(mirelo_generator) <= MIRELO_RECORD_ALIGN);
+// A generator owns nothing (the attack tables are the process's): a face may
+// free a placed one without ending it.
+static_assert(std::is_trivially_destructible_v<mirelo_generator>);
 static_assert(offsetof(mirelo_board, borrow) == 0 && offsetof(mirelo_generator, borrow) == 0);
