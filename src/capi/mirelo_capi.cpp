@@ -258,14 +258,16 @@ int mirelo_give_room(int cls, void* record, const void* used, void* room, size_t
     auto* board = static_cast<mirelo_board*>(record);
     return with(exclusive(board), [&] {
         History& history = board->value.history;
-        out->flag = 0;
-        if (!history.keeps_in(used)) return int{MIRELO_OK};
+        const auto moved = [out](bool yes) {
+            if (out != nullptr) out->flag = yes;
+            return int{MIRELO_OK};
+        };
+        if (!history.keeps_in(used)) return moved(false);
         const std::size_t words = size / WORD;
         if (room == nullptr || words < history.size() + MAX_MOVE_WORDS)
             return needs_room(history.wanted_capacity(), out);
         history.lend(room_words(room), words);
-        out->flag = 1;
-        return int{MIRELO_OK};
+        return moved(true);
     });
 }
 
