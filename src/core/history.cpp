@@ -9,8 +9,8 @@ namespace mirelo {
 
 namespace {
 
-// The least storage worth allocating: a dozen moves or so.
-constexpr std::size_t MIN_CAPACITY = 32;
+// The least storage worth allocating: half a dozen moves or so.
+constexpr std::size_t MIN_CAPACITY = 16;
 
 constexpr std::size_t MAX_CAPACITY = std::numeric_limits<std::uint32_t>::max();
 
