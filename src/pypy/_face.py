@@ -300,12 +300,10 @@ def _grow(instance, cls):
     changes (the caller calls again): the room the record uses is always the
     one the instance holds, whatever the order of the threads."""
     used = instance._r
-    if used is None:
-        used = instance._m + _SIZES[cls]
     room, size = ffi.NULL, 0
     out = take_out()
     while True:
-        status = lib.mirelo_give_room(cls, instance._h, used, room, size, out)
+        status = lib.mirelo_give_room(cls, instance._h, instance._h if used is None else used, room, size, out)
         if status != _NEEDS_ROOM:
             break
         size = out.size
@@ -364,7 +362,6 @@ def _check_new_type(cls, own):
 
 _CLASS_NAMES = {cls: _string(lib.mirelo_class_info_of(cls).name) for cls in range(1, lib.MIRELO_CLASS_END)}
 _GROWS = {cls: bool(lib.mirelo_class_info_of(cls).grows) for cls in _CLASS_NAMES}
-_SIZES = {cls: lib.mirelo_class_info_of(cls).size for cls in _CLASS_NAMES}
 _INTEGER_BOUNDS = {lib.MIRELO_DEPTH: "_INT_RANGE", lib.MIRELO_INDEX: "_INT64_RANGE", lib.MIRELO_ELEMENT: "_INT_RANGE"}
 
 
@@ -483,33 +480,26 @@ def _call(function, c_args, failure, grows):
 
 def _new_object_source(head, body, function, c_args, row, receiver):
     """The rest of the source of a callable that makes an instance: its
-    record is placed in memory the collector owns. A class that grows gets
-    its room in the same memory, after the record: as large as the
-    receiver's where it copies one, empty otherwise. (A room given later
-    lives on its own, in _r.)"""
+    record is placed in memory the collector owns; that of a class that grows
+    gets a room, like the receiver's where it copies one, none otherwise."""
     cls = row.result_class
-    size = _SIZES[cls]
+    body = body + ["out = take_out()",
+                   "m = _allocate(_CHARS, %d)" % lib.mirelo_class_info_of(cls).size,
+                   "h = ffi.cast(_VOID, m)"]
     if not _GROWS[cls]:
-        body = body + ["out = take_out()", "m = _allocate(_CHARS, %d)" % size, "h = ffi.cast(_VOID, m)"]
         body += _call(function, c_args + ["h", "ffi.NULL", "0", "out"], "_fail(out, status)", False)
     else:
         if receiver and row.owner == cls:
-            body += ["r = self._r", "n = len(self._m) - %d if r is None else len(r)" % size]
+            body += ["r = self._r", "if r is not None:", "    r = _allocate(_CHARS, len(r))"]
         else:
-            body += ["n = 0"]
-        def call(room, room_size):
-            return "status = lib.%s(%s)" % (function, ", ".join(c_args + ["h", room, room_size, "out"]))
-
-        body += ["out = take_out()",
-                 "m = _allocate(_CHARS, %d + n)" % size,
-                 "h = ffi.cast(_VOID, m)",
-                 call("m + %d" % size, "n"),
-                 "r = None",
-                 # Too small only where another thread has played on the
-                 # receiver meanwhile: a room of its own, then.
+            body += ["r = None"]
+        # An empty room is any pointer but NULL: the record's own.
+        call = "status = lib.%s(%s)" % (function, ", ".join(c_args + ["h", "h if r is None else r",
+                                                                     "0 if r is None else len(r)", "out"]))
+        body += [call,
                  "while status == _NEEDS_ROOM:",
                  "    r = _allocate(_CHARS, out.size)",
-                 "    " + call("r", "len(r)"),
+                 "    " + call,
                  "if status:",
                  "    _fail(out, status)"]
     body += ["result = _new_instance(%s)" % _CLASS_NAMES[cls], "result._h = h", "result._m = m"]
