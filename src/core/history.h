@@ -63,8 +63,9 @@ public:
     // which the history keeps from now on, and frees what it owned.
     void lend(std::uint64_t* storage, std::size_t capacity);
 
-    // Saves the bitboards that record.saved names, in ascending piece order,
-    // then the record. Returns the saved words.
+    // Saves the bitboards that record.saved names (a move changes four at
+    // most), in ascending piece order, then the record. Returns the saved
+    // words.
     const Bitboard* push(const MoveRecord& record, const Pieces& pieces) {
         if (capacity_ - size_ < MAX_MOVE_WORDS) grow();
         std::uint64_t* const first = words_ + size_;
