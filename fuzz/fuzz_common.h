@@ -51,18 +51,12 @@ inline std::string printable(std::string_view text) {
 inline bool same_state(const mirelo::Board& a, const mirelo::Board& b) {
     if (a.pieces != b.pieces || a.info != b.info) return false;
     if (a.zobrist.z_key != b.zobrist.z_key || a.zobrist.z_key16 != b.zobrist.z_key16) return false;
-    if (a.saved_pieces != b.saved_pieces) return false;
-    if (a.move_stack.size() != b.move_stack.size()) return false;
-    for (std::size_t i = 0; i < a.move_stack.size(); ++i)
-        if (a.move_stack[i].info != b.move_stack[i].info || a.move_stack[i].saved != b.move_stack[i].saved ||
-            a.move_stack[i].progress != b.move_stack[i].progress)
-            return false;
-    return true;
+    return a.history == b.history;
 }
 
 inline std::string describe(const mirelo::Board& board) {
     std::string text = board.to_fen() + " info=" + hex(board.info) + " key=" + hex(board.zobrist.z_key) +
-                       " key16=" + hex(board.zobrist.z_key16) + " history=" + std::to_string(board.move_stack.size()) +
+                       " key16=" + hex(board.zobrist.z_key16) + " history=" + std::to_string(board.history.moves()) +
                        " pieces=";
     for (const auto p : board.pieces) text += hex(p) + ",";
     return text;
@@ -84,18 +78,20 @@ inline bool well_formed(const std::array<mirelo::Bitboard, 12>& pieces, std::uin
     return (ep & ~own_half) == 0;
 }
 
-// The undo stack agrees with the move records: one word per bit of every
-// record's mask.
+// The history agrees with its records: one saved word per bit of every
+// record's mask, and walking it back uses up every word.
 inline void check_stacks(const mirelo::Board& board) {
-    std::size_t expected = 0;
-    for (const auto& record : board.move_stack) {
-        FUZZ_CHECK((record.saved >> 12) == 0, "saved mask " + hex(record.saved));
+    std::size_t words = 0, moves = 0;
+    board.history.visit_back([&](const mirelo::MoveRecord& record, const mirelo::Bitboard*) {
         FUZZ_CHECK(record.saved != 0, "a move record saved no bitboard");
-        expected += mirelo::count_squares(record.saved);
-    }
-    FUZZ_CHECK(board.saved_pieces.size() == expected,
-               "undo stack holds " + std::to_string(board.saved_pieces.size()) + " words, records name " +
-                   std::to_string(expected));
+        words += 1 + mirelo::count_squares(record.saved);
+        ++moves;
+        return true;
+    });
+    FUZZ_CHECK(words == board.history.size() && moves == board.history.moves(),
+               "history holds " + std::to_string(board.history.size()) + " words for " +
+                   std::to_string(board.history.moves()) + " moves, records name " + std::to_string(words) +
+                   " words of " + std::to_string(moves));
 }
 
 }  // namespace fuzz

@@ -253,8 +253,7 @@ void check_text(std::string_view text) {
     FUZZ_CHECK(board->pieces == expected.pieces, input + ": pieces " + fuzz::describe(*board));
     FUZZ_CHECK(board->info == expected.info,
                input + ": info " + fuzz::hex(board->info) + " expected " + fuzz::hex(expected.info));
-    FUZZ_CHECK(board->move_stack.empty(), input);
-    FUZZ_CHECK(board->saved_pieces.empty(), input);
+    FUZZ_CHECK(board->history.empty() && board->history.size() == 0, input);
     const auto keys = fuzz::recomputed_keys(*board);
     FUZZ_CHECK(keys.first == board->zobrist.z_key && keys.second == board->zobrist.z_key16,
                input + ": keys " + fuzz::describe(*board));

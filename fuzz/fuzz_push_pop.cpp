@@ -2,7 +2,8 @@
 //
 // Input: a FEN text terminated by a zero byte, then a sequence of operation
 // bytes: push a generated move, push an arbitrary move as a user would, pop,
-// generate (and read the game state), reflect, copy. (scripts/fuzz seeds the
+// generate (and read the game state), reflect, copy, move the history into
+// lent storage with a few words to spare. (scripts/fuzz seeds the
 // corpus with every position of tests/positions.txt.) After every
 // operation:
 //  - the Zobrist keys equal a from-scratch recomputation;
@@ -10,6 +11,8 @@
 //  - a failed operation changed nothing;
 //  - pop restores exactly the record (pieces, info, keys, stacks, history)
 //    that the matching push started from;
+//  - a history in full lent storage refuses a move without a change, and
+//    goes on in larger storage lent then;
 //  - generating moves leaves the board exactly as it was and gives exactly
 //    the pseudo-legal moves, in order, that push accepts and that leave the
 //    mover's king unattacked, when played and taken back one by one; on a
@@ -22,6 +25,7 @@
 //    taking every move back and comparing.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,6 +58,7 @@ struct Run {
     std::uint64_t high_info;      // info bits above 20 never change by a move
     std::vector<Board> before;    // the record before each push still on the history
     std::string log;              // the operations so far, for the report
+    std::unique_ptr<std::uint64_t[]> room;  // the storage lent to the history, if any
 
     explicit Run(Board start) : board(std::move(start)), high_info(board.info >> 21) {}
 
@@ -66,7 +71,7 @@ struct Run {
         const auto [key, key16] = fuzz::recomputed_keys(board);
         if (board.zobrist.z_key != key || board.zobrist.z_key16 != key16) fail("keys no longer follow the position");
         fuzz::check_stacks(board);
-        if (board.move_stack.size() != before.size()) fail("history depth");
+        if (board.history.moves() != before.size()) fail("history depth");
         if ((board.info >> 21) != high_info) fail("info bits above 20 changed");
     }
 
@@ -75,6 +80,34 @@ struct Run {
     }
 
     void pushed(const Board& earlier) { before.push_back(earlier); }
+
+    // The history moves into lent storage with extra words to spare.
+    void lend(std::size_t extra) {
+        const Board earlier = board;
+        const std::size_t capacity = board.history.size() + extra;
+        auto storage = std::make_unique<std::uint64_t[]>(capacity);
+        board.history.lend(storage.get(), capacity);
+        room = std::move(storage);
+        if (!board.history.keeps_in(room.get())) fail("lent storage not taken");
+        unchanged_since(earlier, "lending storage");
+    }
+
+    // Lent storage that may not hold the move refuses it; then it grows as a
+    // face grows it.
+    void make_room(ChessMove move) {
+        if (board.history.has_room()) return;
+        const Board earlier = board;
+        try {
+            if (board.push(move)) fail("a move went into full lent storage");
+        } catch (const mirelo::Failure&) {
+        }
+        unchanged_since(earlier, "a move refused for want of room");
+        grow();
+    }
+
+    void grow() {
+        if (!board.history.has_room()) lend(board.history.wanted_capacity() - board.history.size());
+    }
 
     void pop() {
         const Board earlier = board;
@@ -93,6 +126,7 @@ struct Run {
 
     // A move as the generator lists it, then as a user types it.
     void push_generated(ChessMove move) {
+        make_room(move);
         const Board earlier = board;
         try {
             if (const auto made = board.push(move); !made)
@@ -118,6 +152,7 @@ struct Run {
     static bool no_overlap(const Board& b) { return !mirelo::squares_held_twice(b.pieces); }
 
     void push_typed(ChessMove move) {
+        make_room(move);
         const Board earlier = board;
         try {
             const auto made = board.push(move);
@@ -139,6 +174,7 @@ struct Run {
 
     MoveList& generate() {
         static MoveList list;
+        grow();  // the reference below tries every move on the board
         const Board earlier = board;
         try {
             generator().moves(board, list);
@@ -167,7 +203,7 @@ struct Run {
         twice.reflect();
         if (twice.pieces != board.pieces || twice.info != board.info) fail("reflect twice is not the identity");
         board.reflect();
-        if (!board.move_stack.empty()) fail("reflect kept the history");
+        if (!board.history.empty()) fail("reflect kept the history");
         before.clear();
         high_info = board.info >> 21;
     }
@@ -248,12 +284,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 }
                 break;
             case 7: {
+                if (op & 8) {
+                    const unsigned extra = next() % 8;
+                    run.log += "lend(" + std::to_string(extra) + ") ";
+                    run.lend(extra);
+                    break;
+                }
                 run.log += "copy ";
                 Board copy = run.board;
                 if (!fuzz::same_state(copy, run.board)) run.fail("copy differs");
                 // The copy takes back the same moves; the original is untouched.
                 const Board original = run.board;
-                while (!copy.move_stack.empty()) copy.pop_move();
+                while (!copy.history.empty()) copy.pop_move();
                 copy.reflect();
                 if (!fuzz::same_state(run.board, original)) run.fail("changing a copy changed the original");
                 break;

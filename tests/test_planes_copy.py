@@ -424,17 +424,24 @@ def test_copy_of_fresh_board_has_no_history():
     assert c.fen() == KIWIPETE
 
 
-@pytest.mark.parametrize("seed", range(8))
-def test_copy_on_random_playouts(generator, seed):
-    rng = random.Random(f"copy:{seed}")
-    board = Board()
+def play_on(board, generator, rng, plies):
+    """Up to plies random legal moves on board; the FENs from the one it
+    had to the last."""
     fens = [board.fen()]
-    for _ in range(rng.randint(5, 60)):
+    for _ in range(plies):
         moves = generator(board)
         if not moves:
             break
         board.push(rng.choice(moves))
         fens.append(board.fen())
+    return fens
+
+
+@pytest.mark.parametrize("seed", range(8))
+def test_copy_on_random_playouts(generator, seed):
+    rng = random.Random(f"copy:{seed}")
+    board = Board()
+    fens = play_on(board, generator, rng, rng.randint(5, 60))
     expected = list(reversed(fens[:-1]))
     c = board.copy()
     cc = c.copy()
@@ -450,3 +457,8 @@ def test_copy_on_random_playouts(generator, seed):
     assert board.fen() == fens[-1]
     assert history_fens(board) == expected
     assert history_fens(cc) == expected
+    # the copy of the copy grows a history of its own, longer than the room
+    # it started with, over its inherited one
+    own = play_on(cc, generator, rng, rng.randint(0, 80))
+    assert history_fens(cc) == list(reversed(own[:-1])) + expected
+    assert history_fens(board) == expected

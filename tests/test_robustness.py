@@ -348,18 +348,22 @@ def long_history(moves):
     copy.push("e2e4")
     assert board.fen() == START
     assert copy.fen() == "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3"
+    copy.pop()
+    # As many moves again outgrow whatever room the copy came with (on PyPy
+    # its history lives in memory the face gives it).
+    for i in range(moves):
+        copy.push(KNIGHT_SHUFFLE[i % 4])
     for i in range(moves - 1, -1, -1):
         board.pop()
         if i % 4 == 0:
             assert board.fen() == START
     assert board.fen() == START
     _expect(PanicException, board.pop)
-    # The copy still holds the whole history.
-    copy.pop()
-    assert copy.fen() == START
-    for i in range(moves):
+    # The copy still holds the whole history, the original's and its own.
+    for i in range(2 * moves - 1, -1, -1):
         copy.pop()
-    assert copy.fen() == START
+        if i % 4 == 0:
+            assert copy.fen() == START
     _expect(PanicException, copy.pop)
 
 
@@ -601,6 +605,30 @@ def test_readers_see_whole_moves_only(generator):
     run_threads(writer, reader, reader)
     assert problems == []
     assert board.fen() == START
+
+
+def test_threads_grow_one_history():
+    """Four threads push on one board, each its own knight to and fro: the
+    history grows under all of them at once and takes every move back."""
+    start = "n6n/8/8/8/8/8/8/N6N w - -"
+    board = Board(start)
+    paths = [("a1b3", "b3a1"), ("h1g3", "g3h1"), ("a8b6", "b6a8"), ("h8g6", "g6h8")]
+    problems = []
+
+    def shuffle(path):
+        try:
+            for i in range(3000):
+                board.push(path[i % 2])
+        except BaseException as e:  # noqa: B036
+            problems.append(e)
+
+    run_threads(*(lambda path=path: shuffle(path) for path in paths))
+    assert problems == []
+    assert board.fen() == start
+    for _ in range(4 * 3000):
+        board.pop()
+    assert board.fen() == start
+    _expect(PanicException, board.pop)
 
 
 # ------------------------------------------------------------ found by fuzzing

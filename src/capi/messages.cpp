@@ -8,6 +8,8 @@ std::string_view refusal(int status) {
     return status == MIRELO_BORROWED ? "Already borrowed" : "Already mutably borrowed";
 }
 
+std::string_view needs_room() { return "Board history needs a larger room"; }
+
 std::string invalid_fen(std::string_view error) { return "Invalid fen: " + std::string(error); }
 
 std::string invalid_move(std::string_view error) { return "Invalid chess move: " + std::string(error); }

@@ -14,6 +14,9 @@ namespace mirelo::capi::messages {
 // Borrow refusals.
 std::string_view refusal(int status);
 
+// A record that needs a larger room (faces that give rooms never show it).
+std::string_view needs_room();
+
 // Errors of the core, with the prefix of the call that met them.
 std::string invalid_fen(std::string_view error);
 std::string invalid_move(std::string_view error);

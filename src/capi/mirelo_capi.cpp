@@ -52,11 +52,25 @@ mirelo_board* make_board(mirelo_board* place, Value&& value) {
 
 // Every record class, by its number in the C interface.
 constexpr mirelo_class_info CLASSES[MIRELO_CLASS_END] = {
-    {"", "", 0},
-    {"Board", "mirelo_chess", sizeof(mirelo_board)},
-    {"MoveGenerator", "mirelo_chess", sizeof(mirelo_generator)},
-    {"PgnReader", "mirelo_chess._native", sizeof(mirelo_pgn_reader)},
+    {"", "", 0, 0, 0},
+    {"Board", "mirelo_chess", sizeof(mirelo_board), 1, 0},
+    {"MoveGenerator", "mirelo_chess", sizeof(mirelo_generator), 0, 0},
+    {"PgnReader", "mirelo_chess._native", sizeof(mirelo_pgn_reader), 0, 1},
 };
+
+constexpr std::size_t WORD = sizeof(std::uint64_t);
+
+// The words of a room.
+std::uint64_t* room_words(void* room) {
+    if (reinterpret_cast<std::uintptr_t>(room) % alignof(std::uint64_t) != 0) fail("A room must be aligned like a record");
+    return static_cast<std::uint64_t*>(room);
+}
+
+// Too little room: the bytes wanted go to out where there is one.
+int needs_room(std::size_t words, mirelo_out* out) {
+    if (out != nullptr) out->size = words * WORD;
+    return set_error(MIRELO_NEEDS_ROOM, messages::needs_room());
+}
 
 template <typename Record>
 void end(void* record, bool allocated) {
@@ -95,19 +109,29 @@ extern "C" {
 // ---------------------------------------------------------------------------
 // Boards
 
-int mirelo_board_new(const char* fen, size_t length, mirelo_board* place, mirelo_out* out) {
+int mirelo_board_new(const char* fen, size_t length, mirelo_board* place, void* room, size_t room_size,
+                     mirelo_out* out) {
     return guarded([&] {
         auto made = Board::from_fen(std::string_view(fen, length));
         if (!made) return value_error(messages::invalid_fen(made.error()));
+        if (room != nullptr) made->history.lend(room_words(room), room_size / WORD);  // no moves yet: any room holds them
         out->record = make_board(place, std::move(*made));
         out->size = sizeof(mirelo_board);
         return int{MIRELO_OK};
     });
 }
 
-int mirelo_board_copy(mirelo_board* board, mirelo_board* place, mirelo_out* out) {
+int mirelo_board_copy(mirelo_board* board, mirelo_board* place, void* room, size_t room_size, mirelo_out* out) {
     return with(shared(board), [&] {
-        out->record = make_board(place, board->value);
+        const Board& original = board->value;
+        if (room == nullptr) {
+            out->record = make_board(place, original);
+        } else {
+            // Enough for the moves there are; room for one more is welcome.
+            const std::size_t words = room_size / WORD;
+            if (words < original.history.size()) return needs_room(original.history.size() + MAX_MOVE_WORDS, out);
+            out->record = make_board(place, original.lent_copy(room_words(room), words));
+        }
         out->size = sizeof(mirelo_board);
         return int{MIRELO_OK};
     });
@@ -142,6 +166,8 @@ int mirelo_board_push(mirelo_board* board, const char* text, size_t length, int 
             if (!read) return value_error(messages::invalid_move(read.error()));
             move = *read;
         }
+        const History& history = board->value.history;
+        if (!history.has_room()) return needs_room(history.wanted_capacity(), out);
         if (auto made = board->value.push(move); !made) return value_error(messages::invalid_move(made.error()));
         if (out != nullptr) out->code = move.data;
         return int{MIRELO_OK};
@@ -187,10 +213,29 @@ void mirelo_drop(int cls, void* record) { end_record(cls, record, false); }
 
 void mirelo_free(int cls, void* record) { end_record(cls, record, true); }
 
+int mirelo_give_room(int cls, void* record, const void* used, void* room, size_t size, mirelo_out* out) {
+    // Of the classes, only boards grow: their history.
+    if (cls != MIRELO_BOARD_CLASS) return guarded([]() -> int { fail("This class takes no room"); });
+    auto* board = static_cast<mirelo_board*>(record);
+    return with(exclusive(board), [&] {
+        History& history = board->value.history;
+        const auto moved = [out](bool yes) {
+            if (out != nullptr) out->flag = yes;
+            return int{MIRELO_OK};
+        };
+        if (!history.keeps_in(used)) return moved(false);
+        const std::size_t words = size / WORD;
+        if (room == nullptr || words < history.size() + MAX_MOVE_WORDS)
+            return needs_room(history.wanted_capacity(), out);
+        history.lend(room_words(room), words);
+        return moved(true);
+    });
+}
+
 // ---------------------------------------------------------------------------
 // Generators
 
-int mirelo_generator_new(mirelo_generator* place, mirelo_out* out) {
+int mirelo_generator_new(mirelo_generator* place, void*, size_t, mirelo_out* out) {
     return guarded([&] {
         out->record = place == nullptr ? new mirelo_generator : new (place) mirelo_generator;
         out->size = sizeof(mirelo_generator);

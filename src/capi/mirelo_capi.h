@@ -44,7 +44,8 @@ enum mirelo_status {
     MIRELO_FAILURE = 3,           /* an internal failure, with its source location */
     MIRELO_NO_MEMORY = 4,         /* the core ran out of memory: no text */
     MIRELO_BORROWED = 5,          /* exclusive borrow refused: RuntimeError */
-    MIRELO_MUTABLY_BORROWED = 6   /* shared borrow refused: RuntimeError */
+    MIRELO_MUTABLY_BORROWED = 6,  /* shared borrow refused: RuntimeError */
+    MIRELO_NEEDS_ROOM = 7         /* a record needs more room than its face gave it: see Rooms */
 };
 
 enum mirelo_sizes {
@@ -90,7 +91,7 @@ typedef struct mirelo_game {
 /* Room for the result of any call; a face reuses it from call to call. */
 typedef struct mirelo_out {
     void* record;                 /* a record the call allocated */
-    size_t size;                  /* native bytes the new record holds */
+    size_t size;                  /* native bytes the new record holds; the room wanted (MIRELO_NEEDS_ROOM) */
     uint64_t count;               /* a count: repetitions, perft nodes */
     uint64_t key;                 /* a position key */
     int64_t index;                /* a move index */
@@ -109,7 +110,20 @@ typedef struct mirelo_out {
 } mirelo_out;
 
 /* ---- Records. Each Python object of a class owns one record, which starts
- * with its borrow flag. */
+ * with its borrow flag.
+ *
+ * Rooms. A record of a class that grows (a board, whose history grows with
+ * its moves) keeps what grows in memory of its own, or in a room: memory the
+ * face gives it, aligned like a record. A face that frees records without
+ * ending them (PyPy's, whose collector frees the memory) gives every new
+ * record of such a class a room, possibly of 0 bytes (any pointer but NULL),
+ * and lets it grow: a call that changes its receiver, or makes a new record,
+ * and finds too little room returns MIRELO_NEEDS_ROOM before it changes
+ * anything; the face then moves the record into a larger room
+ * (mirelo_give_room) and calls again. A record placed by the face, and given
+ * a room where its class grows, holds nothing outside that memory unless its
+ * class ends (mirelo_class_info.ends): the face may free it without ending
+ * the record. */
 
 enum mirelo_class {
     MIRELO_NO_CLASS = 0,
@@ -123,6 +137,9 @@ typedef struct mirelo_class_info {
     const char* name;             /* the Python class: "Board" */
     const char* module;           /* where it lives: "mirelo_chess" */
     size_t size;                  /* bytes of a record, for faces that place it */
+    int grows;                    /* whether its records take rooms */
+    int ends;                     /* whether a record holds memory of its own, even given a room:
+                                     a face must end it (mirelo_drop) before its memory goes */
 } mirelo_class_info;
 
 const mirelo_class_info* mirelo_class_info_of(int cls);
@@ -135,6 +152,14 @@ void mirelo_unhold(void* record, int exclusive);
 
 void mirelo_drop(int cls, void* record);   /* ends a record placed by the face */
 void mirelo_free(int cls, void* record);   /* ends and frees a record a call allocated */
+
+/* Moves what the record keeps in the room used (the one the face gave it
+ * last) into room (size bytes), which it keeps from then on: MIRELO_OK and
+ * out->flag 1; or MIRELO_NEEDS_ROOM with the bytes it wants in out->size where
+ * room is too small for what it keeps and one more change (room NULL only
+ * asks). Where it no longer keeps it in used (another thread gave it a room
+ * meanwhile), MIRELO_OK and out->flag 0: nothing changed. */
+int mirelo_give_room(int cls, void* record, const void* used, void* room, size_t size, mirelo_out* out);
 
 /* ---- The declarations of the callables. */
 
@@ -189,11 +214,13 @@ typedef struct mirelo_param {
     const char* fallback;         /* the value of an optional parameter left out, or NULL */
 } mirelo_param;
 
-/* A C function whose result is a new object takes a place argument after
- * its parameters: memory of the record's size, or NULL to have the call
- * allocate it (reported in out->record, freed with mirelo_free). Every C
- * function ends with mirelo_out* out, which may be NULL where the result is
- * nothing (a push then does not report the code of its move). */
+/* A C function whose result is a new object takes, after its parameters,
+ * a place: memory of the record's size, or NULL to have the call allocate it
+ * (reported in out->record, freed with mirelo_free); then a room and its size
+ * in bytes (NULL and 0 where the record is to keep what grows itself; see
+ * Rooms). Every C function ends with mirelo_out* out, which may be NULL where
+ * the result is nothing (a push then does not report the code of its move,
+ * and a lack of room does not report the bytes wanted). */
 typedef struct mirelo_callable {
     const char* function;         /* the C function's name in this header */
     const char* name;             /* the Python name */
@@ -232,8 +259,9 @@ int mirelo_argument_error(const mirelo_callable* callable, int param, long item,
 int mirelo_range_error(const mirelo_callable* callable, int param, const char* decimal, size_t length);
 
 /* ---- Boards. Texts are UTF-8 of the given length (no terminator needed). */
-int mirelo_board_new(const char* fen, size_t length, mirelo_board* place, mirelo_out* out);
-int mirelo_board_copy(mirelo_board* board, mirelo_board* place, mirelo_out* out);
+int mirelo_board_new(const char* fen, size_t length, mirelo_board* place, void* room, size_t room_size,
+                     mirelo_out* out);
+int mirelo_board_copy(mirelo_board* board, mirelo_board* place, void* room, size_t room_size, mirelo_out* out);
 int mirelo_board_fen(mirelo_board* board, mirelo_out* out);
 int mirelo_board_turn(mirelo_board* board, mirelo_out* out);
 int mirelo_board_planes(mirelo_board* board, mirelo_out* out);
@@ -243,7 +271,7 @@ int mirelo_board_reflect(mirelo_board* board, mirelo_out* out);
 int mirelo_planes_from_fen(const char* fen, size_t length, mirelo_out* out);
 
 /* ---- Generators. */
-int mirelo_generator_new(mirelo_generator* place, mirelo_out* out);
+int mirelo_generator_new(mirelo_generator* place, void* room, size_t room_size, mirelo_out* out);
 int mirelo_generator_moves(mirelo_generator* generator, mirelo_board* board, mirelo_out* out);
 
 /* The text of a move code in out->text. */
@@ -264,7 +292,7 @@ int mirelo_parse_san(mirelo_generator* generator, mirelo_board* board, const cha
  * game's index (int64). It writes as many rows as the buffers hold or the
  * games complete so far give, a game's rows going on in the next call, and
  * reports the number written in out->count. */
-int mirelo_pgn_reader_new(int comments, mirelo_pgn_reader* place, mirelo_out* out);
+int mirelo_pgn_reader_new(int comments, mirelo_pgn_reader* place, void* room, size_t room_size, mirelo_out* out);
 int mirelo_pgn_reader_feed(mirelo_pgn_reader* reader, const char* data, size_t size, mirelo_out* out);
 int mirelo_pgn_reader_finish(mirelo_pgn_reader* reader, mirelo_out* out);
 int mirelo_pgn_reader_next(mirelo_pgn_reader* reader, mirelo_out* out);

@@ -111,7 +111,7 @@ int mirelo_parse_san(mirelo_generator* generator, mirelo_board* board, const cha
 // ---------------------------------------------------------------------------
 // PGN readers
 
-int mirelo_pgn_reader_new(int comments, mirelo_pgn_reader* place, mirelo_out* out) {
+int mirelo_pgn_reader_new(int comments, mirelo_pgn_reader* place, void*, size_t, mirelo_out* out) {
     return guarded([&] {
         out->record = place == nullptr ? new mirelo_pgn_reader(comments != 0) : new (place) mirelo_pgn_reader(comments != 0);
         out->size = sizeof(mirelo_pgn_reader);

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "board.h"
@@ -47,4 +48,7 @@ struct mirelo_pgn_reader : mirelo_record {
 
 static_assert(alignof(mirelo_board) <= MIRELO_RECORD_ALIGN && alignof(mirelo_generator) <= MIRELO_RECORD_ALIGN &&
               alignof(mirelo_pgn_reader) <= MIRELO_RECORD_ALIGN);
+// A generator owns nothing (the attack tables are the process's): a face may
+// free a placed one without ending it.
+static_assert(std::is_trivially_destructible_v<mirelo_generator>);
 static_assert(offsetof(mirelo_board, borrow) == 0 && offsetof(mirelo_generator, borrow) == 0);

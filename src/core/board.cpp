@@ -80,7 +80,7 @@ std::uint64_t rights_lost(Piece mover, Piece captured, Square from, Square to, C
 }
 
 // The MoveProgress bits of a move about to be played after the given history.
-std::uint8_t progress_of(const std::vector<MoveRecord>& history, ChessMove move, const MoveRoles& roles) {
+std::uint8_t progress_of(const History& history, ChessMove move, const MoveRoles& roles) {
     std::uint8_t progress = history.empty() ? PAWNS_ONLY_ADVANCE : history.back().progress & PAWNS_ONLY_ADVANCE;
     // A piece taken on the destination stood there; an en-passant victim may
     // be missing, so that capture counts only as the pawn's advance.
@@ -277,20 +277,18 @@ std::uint64_t info_after(std::uint64_t info, ChessMove move, const MoveRoles& ro
 
 void Board::play(ChessMove move, const MoveRoles& roles) {
     // Save every word about to change, then the record.
-    std::uint16_t saved = 0;
+    unsigned saved = 0;
     for (const Piece piece : {roles.mover, roles.captured, roles.rook, roles.promotion})
-        if (piece != NO_PIECE) saved = static_cast<std::uint16_t>(saved | (1u << piece));
-    const std::size_t first = saved_pieces.size();
-    for (unsigned m = saved; m;) saved_pieces.push_back(pieces[pop_piece(m)]);
-    move_stack.push_back(MoveRecord{info, saved, progress_of(move_stack, move, roles)});
+        if (piece != NO_PIECE) saved |= 1u << piece;
+    const Bitboard* before =
+        history.push(MoveRecord{info, static_cast<std::uint16_t>(saved), progress_of(history, move, roles)}, pieces);
 
     apply_move(pieces, move, roles);
     // The keys follow the bits that really changed, so they match the position
     // whatever the move was.
-    std::size_t word = first;
     for (unsigned m = saved; m;) {
         const Piece piece = pop_piece(m);
-        zobrist.xor_squares(piece, saved_pieces[word++] ^ pieces[piece]);
+        zobrist.xor_squares(piece, *before++ ^ pieces[piece]);
     }
 
     const std::uint64_t next = info_after(info, move, roles);
@@ -299,30 +297,17 @@ void Board::play(ChessMove move, const MoveRoles& roles) {
 }
 
 void Board::pop_move() {
-    if (move_stack.empty()) fail("No move to take back");
-    // Field by field: a load of the whole record, just written by push in
-    // parts, would wait for those stores to reach the cache.
-    const std::uint64_t before = move_stack.back().info;
-    const unsigned saved_mask = move_stack.back().saved;
-    const std::uint64_t changed_info = info ^ before;
-    const std::size_t count = count_squares(saved_mask);
-    // Pushes and pops keep one saved word per bit of every record, and info
-    // bits above 21 never change; the check only guards that invariant.
-    if ((changed_info >> INFO_FEATURE_BITS) != 0 || saved_pieces.size() < count)
-        fail("Undo stacks do not match the last move record");
-
-    move_stack.pop_back();
-    zobrist.xor_info_bits(changed_info);
+    auto [last, saved] = history.pop();
+    // Moves change only the state bits of the info word.
+    const std::uint64_t before = (info & ~INFO_STATE_MASK) | last.info;
+    zobrist.xor_info_bits(info ^ before);
     info = before;
-    const std::size_t first = saved_pieces.size() - count;
-    std::size_t word = first;
-    for (unsigned m = saved_mask; m;) {
+    for (unsigned m = last.saved; m;) {
         const Piece piece = pop_piece(m);
-        const Bitboard saved = saved_pieces[word++];
-        zobrist.xor_squares(piece, pieces[piece] ^ saved);
-        pieces[piece] = saved;
+        const Bitboard was = *saved++;
+        zobrist.xor_squares(piece, pieces[piece] ^ was);
+        pieces[piece] = was;
     }
-    saved_pieces.resize(first);
 }
 
 void Board::reflect() {
@@ -338,8 +323,7 @@ void Board::reflect() {
         next |= ((info >> side(c).en_passant_bit) & 0xFF) << side(~c).en_passant_bit;
     }
     info = next;
-    saved_pieces.clear();
-    move_stack.clear();
+    history.clear();
     // The mirrored position is another position: its keys are computed afresh.
     std::tie(zobrist.z_key, zobrist.z_key16) = zobrist_keys(*zobrist.z64, *zobrist.z16, pieces, info);
 }

@@ -1,5 +1,5 @@
 // The position record: twelve piece bitboards, the packed info word, the
-// running Zobrist keys and the undo stacks that take a move back exactly.
+// running Zobrist keys and the history that takes a move back exactly.
 #pragma once
 
 #include <array>
@@ -9,11 +9,11 @@
 #include <expected>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "bitboard.h"
 #include "chess_move.h"
 #include "failure.h"
+#include "history.h"
 #include "side.h"
 #include "types.h"
 #include "zobrist.h"
@@ -107,19 +107,6 @@ enum MoveProgress : std::uint8_t {
     PAWNS_ONLY_ADVANCE = 4,  // every pawn move so far, this one included, advanced
 };
 
-struct MoveRecord {
-    std::uint64_t info;     // info before the move
-    std::uint16_t saved;    // bit p: the move saved pieces[p] on saved_pieces
-    std::uint8_t progress;  // MoveProgress bits
-};
-
-// Removes and returns the lowest piece of a mask like MoveRecord::saved.
-constexpr Piece pop_piece(unsigned& mask) {
-    const auto p = static_cast<Piece>(std::countr_zero(mask));
-    mask &= mask - 1;
-    return p;
-}
-
 inline Bitboard move_bit(Bitboard value, Square source, Square destination) {
     const Bitboard source_bit = (value >> source) & 1;
     return (value & ~square_bit(source)) | (source_bit << destination);
@@ -160,10 +147,7 @@ struct Position {
 
 struct Board : Position {
     ZobristBoardComponent zobrist;
-    // The bitboards the moves of move_stack changed, as they were before: one
-    // stack for all pieces, each move's words in ascending piece order.
-    std::vector<Bitboard> saved_pieces;
-    std::vector<MoveRecord> move_stack;
+    History history;
 
     // Reads the first four FEN fields leniently. A bad side-to-move or castling
     // field is an error text; a bad board character or a missing field is an
@@ -184,6 +168,12 @@ struct Board : Position {
 
     // Takes the last move back; with no history it is an internal failure.
     void pop_move();
+
+    // A copy whose history lives in storage lent for capacity words (at
+    // least history.size()).
+    Board lent_copy(std::uint64_t* storage, std::size_t capacity) const {
+        return Board{{pieces, info}, zobrist, History(history, storage, capacity)};
+    }
 
     // Mirrors the position colour for colour, forgets the history and
     // computes the keys of the mirrored position.

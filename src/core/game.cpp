@@ -76,18 +76,6 @@ bool side_insufficient(const Pieces& p, Color c) {
     return true;
 }
 
-// Runs count; if it fails, takes back the moves it left on the board first.
-template <typename Count>
-auto restoring(Board& board, Count count) {
-    const std::size_t depth = board.move_stack.size();
-    try {
-        return count();
-    } catch (...) {
-        while (board.move_stack.size() > depth) board.pop_move();
-        throw;
-    }
-}
-
 }  // namespace
 
 bool is_check(const Board& board) { return attack_tables().king_attacked(board.pieces, board.side_to_move()); }
@@ -103,30 +91,26 @@ unsigned repetitions(const Board& board) {
     const std::uint64_t rights = rights_in_force(now, board.info);
     // No earlier position can have the current placement beyond the last
     // move that did what no later move undoes (see MoveProgress).
-    const bool pawns_only_advance =
-        board.move_stack.empty() || (board.move_stack.back().progress & PAWNS_ONLY_ADVANCE);
+    const bool pawns_only_advance = board.history.empty() || (board.history.back().progress & PAWNS_ONLY_ADVANCE);
     const std::uint8_t barriers = REMOVES_PIECE | (pawns_only_advance ? ADVANCES_PAWN : 0);
 
     // Walk the history backwards, restoring the saved words into a scratch
     // placement as pop_move would, and keep a mask of the words that differ
     // from the current ones, so that only equal placements are compared further.
     Pieces past = now;
-    std::size_t unread = board.saved_pieces.size();
     unsigned differs = 0;
     unsigned count = 1;
-    for (auto record = board.move_stack.rbegin(); record != board.move_stack.rend(); ++record) {
-        if (record->progress & barriers) break;
-        // Each move's words lie in ascending piece order, the last move's
-        // last: read from the end, its highest piece comes first.
-        for (unsigned m = record->saved; m;) {
-            const auto piece = static_cast<Piece>(31 - std::countl_zero(m));
-            m ^= 1u << piece;
-            if (piece > B_KING || unread == 0) fail("Undo stacks do not match the move records");
-            past[piece] = board.saved_pieces[--unread];
+    board.history.visit_back([&](const MoveRecord& record, const Bitboard* saved) {
+        if (record.progress & barriers) return false;
+        for (unsigned m = record.saved; m;) {
+            const Piece piece = pop_piece(m);
+            past[piece] = *saved++;
             differs = (differs & ~(1u << piece)) | static_cast<unsigned>(past[piece] != now[piece]) << piece;
         }
-        if (differs == 0 && rights_in_force(past, record->info) == rights) ++count;
-    }
+        const std::uint64_t info = (board.info & ~INFO_STATE_MASK) | record.info;
+        if (differs == 0 && rights_in_force(past, info) == rights) ++count;
+        return true;
+    });
     return count;
 }
 
@@ -143,23 +127,21 @@ Outcome outcome(const MoveGenerator& generator, Board& board) {
     return Outcome::none;
 }
 
-std::uint64_t perft(const MoveGenerator& generator, Board& board, int depth) {
-    return restoring(board, [&] { return generator.perft(board, depth); });
+std::uint64_t perft(const MoveGenerator& generator, const Board& board, int depth) {
+    return generator.perft(board, depth);
 }
 
-std::vector<std::pair<ChessMove, std::uint64_t>> divide(const MoveGenerator& generator, Board& board, int depth) {
+std::vector<std::pair<ChessMove, std::uint64_t>> divide(const MoveGenerator& generator, const Board& board,
+                                                        int depth) {
     std::vector<std::pair<ChessMove, std::uint64_t>> rows;
     if (depth <= 0) return rows;
     MoveList list;
     generator.moves(board, list);
     rows.reserve(list.size);
-    restoring(board, [&] {
-        for (const ChessMove move : list) {
-            if (auto made = board.push(move); !made) fail(made.error());
-            rows.emplace_back(move, generator.perft(board, depth - 1));
-            board.pop_move();
-        }
-    });
+    // Each move is made on a copy of the position, as perft makes them.
+    const Bitboard occupied = board.occupancy();
+    for (const ChessMove move : list)
+        rows.emplace_back(move, generator.perft(board.after(move, move_roles(board.pieces, occupied, move)), depth - 1));
     return rows;
 }
 

@@ -42,8 +42,9 @@ Outcome outcome(const MoveGenerator& generator, Board& board);
 
 // Legal move paths of the given depth (0 or more), counted in bulk at the
 // last ply, and the same count split by root move in generation order. The
-// board is as it was afterwards, also when the count fails.
-std::uint64_t perft(const MoveGenerator& generator, Board& board, int depth);
-std::vector<std::pair<ChessMove, std::uint64_t>> divide(const MoveGenerator& generator, Board& board, int depth);
+// moves are made on copies of the position: the board's history is not used.
+std::uint64_t perft(const MoveGenerator& generator, const Board& board, int depth);
+std::vector<std::pair<ChessMove, std::uint64_t>> divide(const MoveGenerator& generator, const Board& board,
+                                                        int depth);
 
 }  // namespace mirelo

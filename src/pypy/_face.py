@@ -18,9 +18,19 @@ held (mirelo_board_hold), so that Python code calling back into them meets
 the borrow as it would inside the C call.
 
 Results come back in a `mirelo_out` record taken from a small pool (a list:
-its pop and append are atomic under the interpreter lock), so no call
-allocates native memory. Move texts are made once per 16-bit code; the push
-of a text met before passes its code, which skips the parser.
+its pop and append are atomic under the interpreter lock). Move texts are
+made once per 16-bit code; the push of a text met before passes its code,
+which skips the parser.
+
+Records live in memory the collector owns (ffi.new), which it frees with a
+light destructor when the object dies young: a finalizer per object (ffi.gc)
+would keep every dead board alive until a major collection. Such records must
+own nothing outside that memory, so a board's history lives in a room the
+face gives it (see Rooms in mirelo_capi.h): the object holds its record (_m)
+and its room (_r), and a call that finds the room full makes the face give a
+larger one and call again. A class whose records hold memory of their own
+(the PGN reader's buffers) is the exception: its few objects own a record
+the C call allocates, freed by a finalizer.
 """
 
 import operator
@@ -331,21 +341,35 @@ def _divide_rows(out):
     return list(zip(_move_texts(out), ffi.unpack(out.counts, out.move_count)))
 
 
-# The collector learns of a record's native memory, so that objects made in
-# a loop are collected as often as their size asks.
 _new_instance = object.__new__
+_CHARS = ffi.typeof("char[]")
+# Memory for records and rooms: each is written before it is read (a record
+# by its constructor, a room up to the size in use), so clearing it would
+# only cost time, much of it for a long history's room.
+_allocate = ffi.new_allocator(should_clear_after_alloc=False)
+_VOID = ffi.typeof("void *")
+_NEEDS_ROOM = lib.MIRELO_NEEDS_ROOM
 
 
-def _freeing(cls):
-    free = lib.mirelo_free
-    return lambda record: free(cls, record)
-
-
-def _new_object(out, cls):
-    """A new instance of the class with the number cls, owning out.record."""
-    instance = _new_instance(_CLASSES[cls])
-    instance._h = ffi.gc(out.record, _FREE[cls], out.size)
-    return instance
+def _grow(instance, cls):
+    """Moves what the instance's record keeps into a room as large as the C
+    interface asks for. Where another thread has moved it meanwhile, nothing
+    changes (the caller calls again): the room the record uses is always the
+    one the instance holds, whatever the order of the threads."""
+    used = instance._r
+    room, size = ffi.NULL, 0
+    out = take_out()
+    while True:
+        status = lib.mirelo_give_room(cls, instance._h, instance._h if used is None else used, room, size, out)
+        if status != _NEEDS_ROOM:
+            break
+        size = out.size
+        room = _allocate(_CHARS, size)
+    if status:
+        _fail(out, status)
+    if out.flag:
+        instance._r = room
+    give_out(out)
 
 
 # result kind: the expression of the result, from out
@@ -362,7 +386,6 @@ _RESULTS = {
     lib.MIRELO_PLANE_LISTS: "_planes(out)",
     lib.MIRELO_MOVE_INDICES: "_indices(out)",
     lib.MIRELO_DIVIDE_ROWS: "_divide_rows(out)",
-    lib.MIRELO_NEW_OBJECT: "_new_object(out, %d)",
     lib.MIRELO_MOVE_TEXT: "_move_text_of[out.code] or _move_text(out.code)",
     lib.MIRELO_GAME: "_game(out)",
 }
@@ -397,6 +420,9 @@ def _check_new_type(cls, own):
 # ---------------------------------------------------------------- the source of a callable
 
 _CLASS_NAMES = {cls: _string(lib.mirelo_class_info_of(cls).name) for cls in range(1, lib.MIRELO_CLASS_END)}
+_GROWS = {cls: bool(lib.mirelo_class_info_of(cls).grows) for cls in _CLASS_NAMES}
+_ENDS = {cls: bool(lib.mirelo_class_info_of(cls).ends) for cls in _CLASS_NAMES}
+_FREE = {cls: (lambda record, cls=cls: lib.mirelo_free(cls, record)) for cls in _CLASS_NAMES if _ENDS[cls]}
 _INTEGER_BOUNDS = {lib.MIRELO_DEPTH: "_INT_RANGE", lib.MIRELO_INDEX: "_INT64_RANGE", lib.MIRELO_ELEMENT: "_INT_RANGE"}
 
 
@@ -484,24 +510,76 @@ def _source(index, row):
             held.append("(p%d._h, %s)" % (i, bool(param.exclusive)))
         if param.kind == lib.MIRELO_MOVE:
             learn = i
+    function = _string(row.function)
+    # A call that changes a receiver whose class grows may find its room full.
+    grows = row.owner if receiver and row.receiver_exclusive and _GROWS[row.owner] else 0
     if row.result == lib.MIRELO_NEW_OBJECT:
-        c_args.append("ffi.NULL")
+        return _new_object_source(head, body, function, c_args, row, receiver)
     if row.result == lib.MIRELO_NOTHING:
         # Nothing to read back: no record, unless a new move text's code is
         # to be learnt.
-        direct = ["status = lib.%s(%s)" % (_string(row.function), ", ".join(c_args + ["ffi.NULL"])),
-                  "if status:", "    check(status)", "return None"]
+        direct = _call(function, c_args + ["ffi.NULL"], "check(status)", grows) + ["return None"]
         if learn is None:
             return "\n".join([head] + ["    " + line for line in body + direct]) + "\n"
         body += ["if c%d >= 0:" % learn] + ["    " + line for line in direct]
-    body += ["out = take_out()",
-             "status = lib.%s(%s)" % (_string(row.function), ", ".join(c_args + ["out"])),
-             "if status:",
-             "    _fail(out, status)"]
+    body += ["out = take_out()"] + _call(function, c_args + ["out"], "_fail(out, status)", grows)
     if learn is not None:
         body += ["if c%d < 0 and type(p%d) is str:" % (learn, learn), "    _learn(p%d, out.code)" % learn]
-    result = _RESULTS[row.result] % row.result_class if row.result == lib.MIRELO_NEW_OBJECT else _RESULTS[row.result]
-    body += ["result = %s" % result, "give_out(out)", "return result"]
+    body += ["result = %s" % _RESULTS[row.result], "give_out(out)", "return result"]
+    return "\n".join([head] + ["    " + line for line in body]) + "\n"
+
+
+def _call(function, c_args, failure, grows):
+    """Lines that call the C function and act on its status; grows: the
+    class of a receiver that may need a larger room, or 0."""
+    call = "status = lib.%s(%s)" % (function, ", ".join(c_args))
+    if not grows:
+        return [call, "if status:", "    " + failure]
+    return [call, "if status:",
+            "    while status == _NEEDS_ROOM:",
+            "        _grow(self, %d)" % grows,
+            "        " + call,
+            "    if status:",
+            "        " + failure]
+
+
+def _new_object_source(head, body, function, c_args, row, receiver):
+    """The rest of the source of a callable that makes an instance: its
+    record is placed in memory the collector owns; that of a class that grows
+    gets a room, like the receiver's where it copies one, none otherwise. A
+    record that holds memory of its own (a class that ends) is allocated by
+    the C call instead and freed by a finalizer: such objects are few."""
+    cls = row.result_class
+    if _ENDS[cls]:
+        body = body + ["out = take_out()"] + \
+            _call(function, c_args + ["ffi.NULL", "ffi.NULL", "0", "out"], "_fail(out, status)", False) + \
+            ["result = _new_instance(%s)" % _CLASS_NAMES[cls],
+             "result._h = ffi.gc(out.record, _FREE[%d], out.size)" % cls,
+             "give_out(out)", "return result"]
+        return "\n".join([head] + ["    " + line for line in body]) + "\n"
+    body = body + ["out = take_out()",
+                   "m = _allocate(_CHARS, %d)" % lib.mirelo_class_info_of(cls).size,
+                   "h = ffi.cast(_VOID, m)"]
+    if not _GROWS[cls]:
+        body += _call(function, c_args + ["h", "ffi.NULL", "0", "out"], "_fail(out, status)", False)
+    else:
+        if receiver and row.owner == cls:
+            body += ["r = self._r", "if r is not None:", "    r = _allocate(_CHARS, len(r))"]
+        else:
+            body += ["r = None"]
+        # An empty room is any pointer but NULL: the record's own.
+        call = "status = lib.%s(%s)" % (function, ", ".join(c_args + ["h", "h if r is None else r",
+                                                                     "0 if r is None else len(r)", "out"]))
+        body += [call,
+                 "while status == _NEEDS_ROOM:",
+                 "    r = _allocate(_CHARS, out.size)",
+                 "    " + call,
+                 "if status:",
+                 "    _fail(out, status)"]
+    body += ["result = _new_instance(%s)" % _CLASS_NAMES[cls], "result._h = h", "result._m = m"]
+    if _GROWS[cls]:
+        body += ["result._r = r"]
+    body += ["give_out(out)", "return result"]
     return "\n".join([head] + ["    " + line for line in body]) + "\n"
 
 
@@ -577,7 +655,8 @@ def _make_everything():
     classes = {}
     for cls, attributes in members.items():
         info = lib.mirelo_class_info_of(cls)
-        attributes.update({"__slots__": ("_h",), "__module__": _string(info.module), "__doc__": docs.get(cls, ""),
+        slots = ("_h", "_m", "_r") if _GROWS[cls] else ("_h", "_m")
+        attributes.update({"__slots__": slots, "__module__": _string(info.module), "__doc__": docs.get(cls, ""),
                            "__init_subclass__": classmethod(_refuse_subclass)})
         if "__new__" not in attributes:
             attributes["__new__"] = _not_constructible
@@ -593,7 +672,6 @@ def _not_constructible(cls, *args, **kwargs):
 
 _TEXT_SIGNATURES = {}  # by class name, for the classes made with a constructor
 _CLASSES, native_functions = _make_everything()
-_FREE = {cls: _freeing(cls) for cls in _CLASSES}
 _TEXT_SIGNATURES = {_CLASSES[cls]: _TEXT_SIGNATURES[name] for cls, name in _CLASS_NAMES.items()
                     if name in _TEXT_SIGNATURES}
 # The classes of the package itself, and those of mirelo_chess._native.

@@ -320,8 +320,10 @@ PyObject* invoke(PyObject* self, PyObject* const* bound) {
     constexpr auto function = std::get<I>(capi::CALLABLES).function;
     if constexpr (kind == MIRELO_NEW_OBJECT) {
         PyObject* object = allocate(types[row.result_class]);
+        // The record keeps what grows in memory of its own: the object's dealloc ends it.
         const int status = std::apply(function, std::tuple_cat(receiver_args<I>(self), args,
-                                                               std::tuple{AnyRecord{record_of(object)}, &out}));
+                                                               std::tuple{AnyRecord{record_of(object)}, nullptr,
+                                                                          std::size_t{0}, &out}));
         if (status != MIRELO_OK) {
             free_unmade(object);
             raise_status(status);

@@ -33,9 +33,9 @@ struct Handles {
     mirelo_generator* generator = nullptr;
 
     explicit Handles(std::string_view fen) {
-        EXPECT_EQ(mirelo_board_new(fen.data(), fen.size(), nullptr, out.get()), MIRELO_OK);
+        EXPECT_EQ(mirelo_board_new(fen.data(), fen.size(), nullptr, nullptr, 0, out.get()), MIRELO_OK);
         board = static_cast<mirelo_board*>(out->record);
-        EXPECT_EQ(mirelo_generator_new(nullptr, out.get()), MIRELO_OK);
+        EXPECT_EQ(mirelo_generator_new(nullptr, nullptr, 0, out.get()), MIRELO_OK);
         generator = static_cast<mirelo_generator*>(out->record);
     }
     ~Handles() {
@@ -58,11 +58,11 @@ std::string error_text() { return std::string(mirelo_error_text(), mirelo_error_
 TEST(CApi, MessagesAndInternalFailures) {
     Handles h(DEFAULT_FEN);
     const std::string_view bad_side = "8/8/8/8/8/8/8/8 x - -";
-    EXPECT_EQ(mirelo_board_new(bad_side.data(), bad_side.size(), nullptr, h.out.get()), MIRELO_VALUE_ERROR);
+    EXPECT_EQ(mirelo_board_new(bad_side.data(), bad_side.size(), nullptr, nullptr, 0, h.out.get()), MIRELO_VALUE_ERROR);
     EXPECT_EQ(error_text(), "Invalid fen: Invalid side-to-move");
 
     testing::internal::CaptureStderr();
-    EXPECT_EQ(mirelo_board_new("x", 1, nullptr, h.out.get()), MIRELO_FAILURE);
+    EXPECT_EQ(mirelo_board_new("x", 1, nullptr, nullptr, 0, h.out.get()), MIRELO_FAILURE);
     EXPECT_EQ(testing::internal::GetCapturedStderr().find("mirelo_chess: internal failure at board.cpp:"), 0u);
     EXPECT_EQ(error_text(), "Invalid piece type");
     EXPECT_TRUE(std::string_view(mirelo_error_file()).ends_with("board.cpp")) << mirelo_error_file();
@@ -101,7 +101,7 @@ TEST(CApi, ReentryIsRefused) {
     ASSERT_EQ(mirelo_hold(h.board, 1), MIRELO_OK);
     EXPECT_EQ(mirelo_board_fen(h.board, out), MIRELO_MUTABLY_BORROWED);
     EXPECT_EQ(error_text(), "Already mutably borrowed");
-    EXPECT_EQ(mirelo_board_copy(h.board, nullptr, out), MIRELO_MUTABLY_BORROWED);
+    EXPECT_EQ(mirelo_board_copy(h.board, nullptr, nullptr, 0, out), MIRELO_MUTABLY_BORROWED);
     EXPECT_EQ(h.push("e2e4"), MIRELO_BORROWED);
     EXPECT_EQ(error_text(), "Already borrowed");
     EXPECT_EQ(mirelo_board_reflect(h.board, out), MIRELO_BORROWED);
@@ -120,6 +120,85 @@ TEST(CApi, ReentryIsRefused) {
     EXPECT_EQ(out->move_count, 20u);
     EXPECT_EQ(h.push("e2e4"), MIRELO_OK);
     EXPECT_EQ(h.fen(), "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3");
+}
+
+// A board given a room keeps its history there and nowhere else: a call that
+// finds the room too small changes nothing and tells how much it wants, and
+// the face moves the history into a larger one. The records here are never
+// ended, as a collector frees them: the leak check of the sanitized run
+// holds them to owning nothing outside their memory.
+TEST(CApi, RoomsGrowOnlyWhenTheFaceGivesThem) {
+    auto out = std::make_unique<mirelo_out>();
+    alignas(MIRELO_RECORD_ALIGN) unsigned char place[256], copy_place[256];
+    ASSERT_LE(mirelo_class_info_of(MIRELO_BOARD_CLASS)->size, sizeof place);
+    EXPECT_TRUE(mirelo_class_info_of(MIRELO_BOARD_CLASS)->grows);
+    EXPECT_FALSE(mirelo_class_info_of(MIRELO_GENERATOR_CLASS)->grows);
+    auto* board = reinterpret_cast<mirelo_board*>(place);
+    ASSERT_EQ(mirelo_board_new(DEFAULT_FEN.data(), DEFAULT_FEN.size(), board, place, 0, out.get()), MIRELO_OK);
+    const auto fen_of = [&](mirelo_board* b) {
+        EXPECT_EQ(mirelo_board_fen(b, out.get()), MIRELO_OK);
+        return std::string(out->text, out->text_length);
+    };
+    EXPECT_EQ(mirelo_board_push(board, "e2e4", 4, -1, nullptr), MIRELO_NEEDS_ROOM);
+    EXPECT_EQ(mirelo_board_push(board, "e2e4", 4, -1, out.get()), MIRELO_NEEDS_ROOM);
+    const std::size_t wanted = out->size;
+    EXPECT_GE(wanted, 5 * sizeof(std::uint64_t));
+    EXPECT_EQ(fen_of(board), DEFAULT_FEN);
+
+    // Only the room given last is moved from: another thread may have given
+    // one meanwhile.
+    std::vector<std::uint64_t> small(2), room(wanted / sizeof(std::uint64_t));
+    EXPECT_EQ(mirelo_give_room(MIRELO_BOARD_CLASS, board, small.data(), room.data(), wanted, out.get()), MIRELO_OK);
+    EXPECT_EQ(out->flag, 0);
+    EXPECT_EQ(mirelo_give_room(MIRELO_BOARD_CLASS, board, place, nullptr, 0, out.get()), MIRELO_NEEDS_ROOM);
+    EXPECT_EQ(out->size, wanted);
+    EXPECT_EQ(mirelo_give_room(MIRELO_BOARD_CLASS, board, place, small.data(), 16, out.get()), MIRELO_NEEDS_ROOM);
+    EXPECT_EQ(mirelo_give_room(MIRELO_BOARD_CLASS, board, place, room.data(), wanted, out.get()), MIRELO_OK);
+    EXPECT_EQ(out->flag, 1);
+
+    // Knights out and back: the history grows room after room.
+    Board core = Board::from_fen(DEFAULT_FEN).value();
+    std::vector<std::vector<std::uint64_t>> rooms;
+    const char* const tour[] = {"g1f3", "g8f6", "f3g1", "f6g8"};
+    for (int ply = 0; ply < 200; ++ply) {
+        const char* text = tour[ply % 4];
+        int status = mirelo_board_push(board, text, 4, -1, out.get());
+        if (status == MIRELO_NEEDS_ROOM) {
+            void* used = rooms.empty() ? static_cast<void*>(room.data()) : rooms.back().data();
+            auto& larger = rooms.emplace_back(out->size / sizeof(std::uint64_t));
+            ASSERT_EQ(mirelo_give_room(MIRELO_BOARD_CLASS, board, used, larger.data(), out->size, out.get()), MIRELO_OK);
+            status = mirelo_board_push(board, text, 4, -1, out.get());
+        }
+        ASSERT_EQ(status, MIRELO_OK);
+        ASSERT_TRUE(core.push(ChessMove::from_str(text).value()));
+    }
+    EXPECT_GE(rooms.size(), 2u);
+    EXPECT_EQ(mirelo_game_repetitions(board, out.get()), MIRELO_OK);
+    EXPECT_EQ(out->count, 51u);
+
+    // A copy wants room for the moves there are.
+    auto* copy = reinterpret_cast<mirelo_board*>(copy_place);
+    ASSERT_EQ(mirelo_board_copy(board, copy, copy_place, 0, out.get()), MIRELO_NEEDS_ROOM);
+    std::vector<std::uint64_t> copy_room(out->size / sizeof(std::uint64_t));
+    ASSERT_EQ(mirelo_board_copy(board, copy, copy_room.data(), out->size, out.get()), MIRELO_OK);
+    for (int ply = 0; ply < 199; ++ply) {
+        ASSERT_EQ(mirelo_board_pop(copy, nullptr), MIRELO_OK);
+        core.pop_move();
+        ASSERT_EQ(fen_of(copy), core.to_fen());
+    }
+    EXPECT_EQ(fen_of(board), Board::from_fen(DEFAULT_FEN)->to_fen());
+
+    ASSERT_EQ(mirelo_hold(board, 0), MIRELO_OK);
+    EXPECT_EQ(mirelo_give_room(MIRELO_BOARD_CLASS, board, rooms.back().data(), nullptr, 0, out.get()), MIRELO_BORROWED);
+    mirelo_unhold(board, 0);
+    std::vector<std::uint64_t> large(1024);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(mirelo_give_room(MIRELO_BOARD_CLASS, board, rooms.back().data(),
+                               reinterpret_cast<unsigned char*>(large.data()) + 1, 8000, out.get()),
+              MIRELO_FAILURE);
+    EXPECT_EQ(error_text(), "A room must be aligned like a record");
+    EXPECT_EQ(mirelo_give_room(MIRELO_GENERATOR_CLASS, board, place, nullptr, 0, out.get()), MIRELO_FAILURE);
+    testing::internal::GetCapturedStderr();
 }
 
 // A batch refused for a later board writes nothing for the earlier ones.
@@ -232,7 +311,7 @@ TEST(CApi, ResultsMatchTheCore) {
             alignas(MIRELO_RECORD_ALIGN) unsigned char place[256];
             ASSERT_LE(mirelo_class_info_of(MIRELO_BOARD_CLASS)->size, sizeof place);
             auto* copy = reinterpret_cast<mirelo_board*>(place);
-            ASSERT_EQ(mirelo_board_copy(h.board, copy, out), MIRELO_OK);
+            ASSERT_EQ(mirelo_board_copy(h.board, copy, nullptr, 0, out), MIRELO_OK);
             EXPECT_EQ(out->record, copy);
             ASSERT_EQ(mirelo_board_pop(h.board, out), MIRELO_OK);
             EXPECT_EQ(h.fen_of(copy), by_text);

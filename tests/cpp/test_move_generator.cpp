@@ -133,7 +133,7 @@ TEST(Generation, PseudoLegalSpecialCases) {
 void expect_filter_matches_reference(Board& board) {
     const std::string fen = board.to_fen();
     const auto key = board.zobrist.z_key;
-    const auto depth = board.move_stack.size();
+    const auto depth = board.history.moves();
     const std::vector<ChessMove> expected = testing::reference_moves(generator(), board, [] {});
     MoveList list;
     generator().moves(board, list);
@@ -146,7 +146,7 @@ void expect_filter_matches_reference(Board& board) {
     ASSERT_EQ(generator().has_legal_move(board), !expected.empty()) << fen << " info " << board.info;
     ASSERT_EQ(board.to_fen(), fen);
     ASSERT_EQ(board.zobrist.z_key, key);
-    ASSERT_EQ(board.move_stack.size(), depth);
+    ASSERT_EQ(board.history.moves(), depth);
 }
 
 TEST(Legality, FilterEqualsPlayTestTakeBackOnPlayouts) {
@@ -189,7 +189,7 @@ TEST(Perft, PublishedCountsShallow) {
         // Up to a hundred thousand nodes or so per position.
         for (std::size_t depth = 1; depth <= p.perft.size() && p.perft[depth - 1] <= 200'000; ++depth, ++counted)
             EXPECT_EQ(generator().perft(board, static_cast<int>(depth)), p.perft[depth - 1]) << p.name << " " << depth;
-        EXPECT_TRUE(board.move_stack.empty());
+        EXPECT_TRUE(board.history.empty());
     }
     EXPECT_GE(counted, 15);
 }

@@ -1,7 +1,9 @@
 // Move values, and making and unmaking moves on the core board.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
+#include <vector>
 
 #include "board.h"
 #include "chess_move.h"
@@ -86,12 +88,17 @@ void expect_same(const Board& a, const Board& b) {
     EXPECT_EQ(a.info, b.info);
     EXPECT_EQ(a.zobrist.z_key, b.zobrist.z_key);
     EXPECT_EQ(a.zobrist.z_key16, b.zobrist.z_key16);
-    EXPECT_EQ(a.saved_pieces, b.saved_pieces);
-    ASSERT_EQ(a.move_stack.size(), b.move_stack.size());
-    for (std::size_t i = 0; i < a.move_stack.size(); ++i) {
-        EXPECT_EQ(a.move_stack[i].info, b.move_stack[i].info);
-        EXPECT_EQ(a.move_stack[i].saved, b.move_stack[i].saved);
-    }
+    EXPECT_EQ(a.history, b.history);
+}
+
+// The bitboards the last move saved.
+std::vector<Bitboard> last_saved(const Board& board) {
+    std::vector<Bitboard> words;
+    board.history.visit_back([&](const MoveRecord& record, const Bitboard* saved) {
+        words.assign(saved, saved + count_squares(record.saved));
+        return false;
+    });
+    return words;
 }
 
 TEST(PushPop, E2E4RecordsAndKeys) {
@@ -100,17 +107,17 @@ TEST(PushPop, E2E4RecordsAndKeys) {
     ASSERT_TRUE(board.push(parse("e2e4")));
     EXPECT_EQ(board.pieces[0], 0xFF00u ^ (1u << 12) ^ (1u << 28));
     EXPECT_EQ(board.info, 0x2001Eu);
-    ASSERT_EQ(board.move_stack.size(), 1u);
-    EXPECT_EQ(board.move_stack[0].info, 0x1Fu);
-    EXPECT_EQ(board.move_stack[0].saved, 0x001);
-    EXPECT_EQ(board.saved_pieces, std::vector<Bitboard>{0xFF00});
+    ASSERT_EQ(board.history.moves(), 1u);
+    EXPECT_EQ(board.history.back().info, 0x1Fu);
+    EXPECT_EQ(board.history.back().saved, 0x001);
+    EXPECT_EQ(last_saved(board), std::vector<Bitboard>{0xFF00});
     EXPECT_EQ(board.zobrist.z_key, 0x16C463C54535BBA0u);
     EXPECT_EQ(board.zobrist.z_key16, 0xBAA1);
 
     ASSERT_TRUE(board.push(parse("d7d5")));
     EXPECT_EQ(board.info, 0x11Fu);  // bit 17 cleared, bit 8 (d-file for white) and side set
     ASSERT_TRUE(board.push(parse("e4d5")));
-    EXPECT_EQ(board.move_stack.back().saved, 0x041);
+    EXPECT_EQ(board.history.back().saved, 0x041);
     EXPECT_FALSE(has(board.pieces[B_PAWN], SQ_D5));
     for (int i = 0; i < 3; ++i) board.pop_move();
     expect_same(board, start);
@@ -119,7 +126,7 @@ TEST(PushPop, E2E4RecordsAndKeys) {
 TEST(PushPop, SpecialMovesSaveTheirWords) {
     Board ep = board_of("4k3/8/8/3pP3/8/8/8/4K3 w - d6");
     ASSERT_TRUE(ep.push(parse("e5d6")));
-    EXPECT_EQ(ep.move_stack.back().saved, 0x041);
+    EXPECT_EQ(ep.history.back().saved, 0x041);
     EXPECT_FALSE(has(ep.pieces[B_PAWN], SQ_D5));
     EXPECT_EQ(ep.info & EN_PASSANT_MASK, 0u);
 
@@ -129,12 +136,12 @@ TEST(PushPop, SpecialMovesSaveTheirWords) {
         EXPECT_EQ(board.pieces[W_KING], square_bit(SQ_G1));
         EXPECT_EQ(board.pieces[W_ROOK], square_bit(SQ_F1));
         EXPECT_EQ(board.info & 0x1E, 0u);
-        EXPECT_EQ(board.move_stack.back().saved, 0x028);
+        EXPECT_EQ(board.history.back().saved, 0x028);
     }
 
     Board promotion = board_of("3rk3/4P3/8/8/8/8/8/4K3 w - -");
     ASSERT_TRUE(promotion.push(parse("e7d8n")));
-    EXPECT_EQ(promotion.move_stack.back().saved, 0x203);
+    EXPECT_EQ(promotion.history.back().saved, 0x203);
     EXPECT_EQ(promotion.pieces[W_KNIGHT], square_bit(SQ_D8));
 }
 
@@ -177,15 +184,32 @@ TEST(PushPop, UnusualMovesKeepKeysExact) {
     }
 }
 
+// Lends a board's history larger storage whenever the next move may not fit,
+// as a face whose collector owns the memory does.
+struct Lender {
+    std::unique_ptr<std::uint64_t[]> room;
+
+    void make_room(Board& board) {
+        if (board.history.has_room()) return;
+        const std::size_t capacity = board.history.wanted_capacity();
+        auto larger = std::make_unique<std::uint64_t[]>(capacity);
+        board.history.lend(larger.get(), capacity);
+        room = std::move(larger);  // the words have moved: the old room may go
+    }
+};
+
 // Long random sequences of generator moves, with take-backs mixed in: the keys
-// always equal a from-scratch recomputation and unwinding restores everything.
+// always equal a from-scratch recomputation and unwinding restores everything,
+// whether the history owns its storage or grows in lent storage.
 TEST(PushPop, RandomSequencesKeepKeysAndUndoExactly) {
     const MoveGenerator generator;
     std::mt19937_64 rng(20261208);
     for (const testing::Position& p : testing::read_positions()) {
         if (p.perft.empty()) continue;
         for (int game = 0; game < 12; ++game) {
-            Board board = board_of(p.fen);
+            const bool lent = game % 2;
+            Lender lender;
+            Board board = lent ? board_of(p.fen).lent_copy(nullptr, 0) : board_of(p.fen);
             const Board start = board;
             std::vector<Board> history;
             for (int ply = 0; ply < 200; ++ply) {
@@ -199,6 +223,7 @@ TEST(PushPop, RandomSequencesKeepKeysAndUndoExactly) {
                     continue;
                 }
                 history.push_back(board);
+                if (lent) lender.make_room(board);
                 ASSERT_TRUE(board.push(moves.moves[rng() % moves.size]));
                 expect_keys_match_position(board);
             }
@@ -209,6 +234,30 @@ TEST(PushPop, RandomSequencesKeepKeysAndUndoExactly) {
             expect_same(board, start);
         }
     }
+}
+
+TEST(History, LentStorageNeverGrowsByItself) {
+    std::uint64_t words[MAX_MOVE_WORDS + 1];
+    Board board = board_of(DEFAULT_FEN).lent_copy(words, std::size(words));
+    ASSERT_TRUE(board.push(parse("e2e4")));
+    EXPECT_TRUE(board.history.keeps_in(words));
+    EXPECT_FALSE(board.history.has_room());
+    const Board before = board;
+    EXPECT_EQ(failure_of([&] { (void)board.push(parse("e7e5")); }), "No room in lent history storage");
+    expect_same(board, before);
+    EXPECT_EQ(failure_of([&] { board.history.lend(words, 1); }), "Lent history storage is too small");
+
+    // A larger room takes the words over; a copy owns its storage.
+    std::vector<std::uint64_t> room(board.history.wanted_capacity());
+    board.history.lend(room.data(), room.size());
+    ASSERT_TRUE(board.push(parse("e7e5")));
+    Board copy = board;
+    EXPECT_FALSE(copy.history.lent());
+    board.pop_move();
+    board.pop_move();
+    expect_same(board, board_of(DEFAULT_FEN));
+    copy.pop_move();
+    expect_same(copy, before);
 }
 
 TEST(Board, BitOperations) {
@@ -236,8 +285,8 @@ TEST(Board, ReflectSwapsColoursAndForgetsHistory) {
     ASSERT_TRUE(board.push(parse("e1d1")));
     board.reflect();
     EXPECT_EQ(board.to_fen(), "1N1k4/8/8/4p3/8/8/8/4K3 w Q -");
-    EXPECT_TRUE(board.move_stack.empty());
-    EXPECT_TRUE(board.saved_pieces.empty());
+    EXPECT_TRUE(board.history.empty());
+    EXPECT_EQ(board.history.size(), 0u);
     Board ep = board_of("4k3/8/8/3pP3/8/8/8/4K3 w - d6");
     ep.reflect();
     EXPECT_EQ(ep.info, (1ull << 16));
