@@ -189,7 +189,7 @@ enum mirelo_kind {
 /* What the call's result becomes, read from mirelo_out. */
 enum mirelo_result {
     MIRELO_NOTHING = 0,           /* None */
-    MIRELO_STRING = 1,            /* text */
+    MIRELO_STRING = 1,            /* text, ASCII (FEN, move texts, SAN) */
     MIRELO_YES_NO = 2,            /* flag */
     MIRELO_COUNT = 3,             /* count */
     MIRELO_KEY = 4,               /* key */

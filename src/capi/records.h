@@ -51,4 +51,6 @@ static_assert(alignof(mirelo_board) <= MIRELO_RECORD_ALIGN && alignof(mirelo_gen
 // A generator owns nothing (the attack tables are the process's): a face may
 // free a placed one without ending it.
 static_assert(std::is_trivially_destructible_v<mirelo_generator>);
-static_assert(offsetof(mirelo_board, borrow) == 0 && offsetof(mirelo_generator, borrow) == 0);
+// mirelo_hold and mirelo_unhold reach a record's flag through its address
+// alone: every record class derives from mirelo_record first (the C++ tests
+// check that the base lies at the start of each).

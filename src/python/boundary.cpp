@@ -213,12 +213,6 @@ PyObject* move_text(std::uint16_t code) {
 
 namespace {
 
-PyObject* new_int(unsigned long long value) {
-    PyObject* number = PyLong_FromUnsignedLongLong(value);
-    if (number == nullptr) throw_python_error();
-    return number;
-}
-
 // A str made once for the life of the process: the names of sides and outcomes.
 PyObject* shared_name(const char* name) {
     PyObject* text = PyUnicode_InternFromString(name);
@@ -382,11 +376,6 @@ PyObject* divide_rows(const mirelo_out& out) {
 
 PyObject* result(int kind, const mirelo_out& out) {
     switch (kind) {
-        case MIRELO_NOTHING: Py_RETURN_NONE;
-        case MIRELO_STRING: return new_str(out.text, out.text_length);
-        case MIRELO_YES_NO: return PyBool_FromLong(out.flag);
-        case MIRELO_COUNT: return new_int(out.count);
-        case MIRELO_KEY: return new_int(out.key);
         case MIRELO_INDEX_NUMBER: return new_int(static_cast<unsigned long long>(out.index));
         case MIRELO_SIDE_NAME: return side_name(out.side);
         case MIRELO_OUTCOME_NAME: return outcome_name(out.outcome);

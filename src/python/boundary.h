@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <tuple>
 #include <utility>
 
@@ -103,12 +104,43 @@ private:
 // A new str of ASCII or UTF-8 text.
 PyObject* new_str(const char* text, std::size_t length);
 
+// A new str of text known to be ASCII.
+inline PyObject* new_ascii_str(const char* text, std::size_t length) {
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(length), 127);
+    if (str == nullptr) throw_python_error();
+    std::memcpy(PyUnicode_DATA(str), text, length);
+    return str;
+}
+
+inline PyObject* new_int(unsigned long long value) {
+    PyObject* number = PyLong_FromUnsignedLongLong(value);
+    if (number == nullptr) throw_python_error();
+    return number;
+}
+
 // The text of a move code: a borrowed reference to the process's one
 // immutable, interned str for it, made on first use.
 PyObject* move_text(std::uint16_t code);
 
-// The result of a call, by its kind.
+// The result of a call, by its kind: the plain ones inline, the others
+// through result().
 PyObject* result(int kind, const mirelo_out& out);
+
+template <int Kind>
+PyObject* result_of(const mirelo_out& out) {
+    if constexpr (Kind == MIRELO_NOTHING)
+        Py_RETURN_NONE;
+    else if constexpr (Kind == MIRELO_STRING)
+        return new_ascii_str(out.text, out.text_length);
+    else if constexpr (Kind == MIRELO_YES_NO)
+        return PyBool_FromLong(out.flag);
+    else if constexpr (Kind == MIRELO_COUNT)
+        return new_int(out.count);
+    else if constexpr (Kind == MIRELO_KEY)
+        return new_int(out.key);
+    else
+        return result(Kind, out);
+}
 
 // ---------------------------------------------------------------------------
 // Entry points

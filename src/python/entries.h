@@ -122,7 +122,7 @@ struct Argument<MIRELO_ELEMENT, Class> : IntegerArgument<int> {};
 // or not.
 template <int Flags>
 struct BufferArgument {
-    Py_buffer view{};
+    Py_buffer view;  // filled by PyObject_GetBuffer where taken
     bool taken = false;
 
     BufferArgument() = default;
@@ -280,7 +280,8 @@ void convert(Arg& argument, Holds& holds, PyObject* value) {
         argument.slow(row_of<I>, static_cast<int>(P), value);
         holds.unhold();
     }
-    if constexpr (param.kind == MIRELO_OBJECT) holds.add(value, param.exclusive != 0);
+    // Held only for the conversions of later arguments.
+    if constexpr (param.kind == MIRELO_OBJECT && P + 1 < row_of<I>.count) holds.add(value, param.exclusive != 0);
 }
 
 template <std::size_t I, typename Arguments, std::size_t... P>
@@ -331,10 +332,7 @@ PyObject* invoke(PyObject* self, PyObject* const* bound) {
         return made(row.result_class, object);
     } else {
         check(std::apply(function, std::tuple_cat(receiver_args<I>(self), args, std::tuple{&out})));
-        if constexpr (kind == MIRELO_NOTHING)
-            Py_RETURN_NONE;
-        else
-            return result(kind, out);
+        return result_of<kind>(out);
     }
 }
 

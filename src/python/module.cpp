@@ -30,6 +30,9 @@ PyObject* no_arguments(PyObject* self, PyObject*) {
 template <std::size_t I>
 PyObject* vector_arguments(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&] {
+        // The common call gives every argument by position: they are bound as they stand.
+        if (kwnames == nullptr && PyVectorcall_NARGS(nargs) == static_cast<Py_ssize_t>(row_of<I>.count))
+            return invoke<I>(self, args);
         PyObject* bound[MIRELO_MAX_PARAMS];
         bind(row_of<I>, args, nargs, kwnames, bound);
         return invoke<I>(self, bound);

@@ -16,6 +16,7 @@
 #include "encoding.h"
 #include "mirelo_capi.h"
 #include "move_generator.h"
+#include "records.h"
 
 namespace mirelo {
 namespace {
@@ -54,6 +55,12 @@ struct Handles {
 };
 
 std::string error_text() { return std::string(mirelo_error_text(), mirelo_error_length()); }
+
+TEST(CApi, RecordsStartWithTheirFlag) {
+    Handles h(DEFAULT_FEN);
+    EXPECT_EQ(static_cast<void*>(static_cast<mirelo_record*>(h.board)), static_cast<void*>(h.board));
+    EXPECT_EQ(static_cast<void*>(static_cast<mirelo_record*>(h.generator)), static_cast<void*>(h.generator));
+}
 
 TEST(CApi, MessagesAndInternalFailures) {
     Handles h(DEFAULT_FEN);
