@@ -145,6 +145,22 @@ constexpr std::array<std::array<std::int8_t, 15>, 15> make_step_planes() {
 
 constexpr auto STEP_PLANES = make_step_planes();
 
+// The index of every non-promotion move by its squares, or NO_INDEX: the
+// index of a generated move is then one table read.
+constexpr std::uint16_t NO_INDEX = 0xFFFF;
+
+constexpr std::array<std::array<std::uint16_t, 64>, 64> make_square_indices() {
+    std::array<std::array<std::uint16_t, 64>, 64> table{};
+    for (unsigned from = 0; from < 64; ++from)
+        for (unsigned to = 0; to < 64; ++to) {
+            const int plane = STEP_PLANES[(to >> 3) - (from >> 3) + 7][(to & 7) - (from & 7) + 7];
+            table[from][to] = plane < 0 ? NO_INDEX : static_cast<std::uint16_t>(64 * plane + from);
+        }
+    return table;
+}
+
+constexpr auto SQUARE_INDICES = make_square_indices();
+
 // The index whose move is the given one (special 0 or a promotion code), if any.
 std::optional<unsigned> index_of(Square from, Square to, unsigned special) {
     const int rank_step = static_cast<int>(rank_of(to)) - static_cast<int>(rank_of(from));
@@ -173,6 +189,9 @@ unsigned index_special(unsigned special) { return is_promotion(special) ? specia
 }  // namespace
 
 unsigned move_index(ChessMove move) {
+    // A plain step's plane follows from its squares alone.
+    if (!is_promotion(move.special()))
+        if (const std::uint16_t index = SQUARE_INDICES[move.from()][move.to()]; index != NO_INDEX) return index;
     const auto index = index_of(move.from(), move.to(), index_special(move.special()));
     if (!index) fail("Move has no index: " + move.to_string());
     return *index;
