@@ -23,6 +23,11 @@ from timing import PYPY, Job, Row, Timer, fmt_time
 PY_PERFT_NODES = 1_000_000
 
 PUSH_MOVE = "e2e4"
+# Calls of a few tens of nanoseconds are repeated in the loop body to hide the
+# loop, except on PyPy: ten calls in a row make a trace longer than its limit,
+# after which the JIT stops inlining the callee for the rest of the process,
+# while a user's loop holds one call.
+SHORT_CALL_UNROLL = 1 if PYPY else 10
 HISTORY = ("e2e4", "e7e5", "g1f3", "b8c6", "f1b5", "a7a6")
 
 BATCH = 1024  # boards or texts per batch call of the arrays rows
@@ -91,8 +96,8 @@ def fen(b):
             if board.fen() != other.epd():
                 error = f"fen() gave {board.fen()!r}, expected {other.epd()!r}"
     t, tb = b.timer.compare(
-        Job(stmt, setup, {"boards": mine}, unroll=2, per=len(b.fens)),
-        Job(stmt, setup, {"boards": theirs}, unroll=2, per=len(b.fens)) if b.chess else None)
+        Job(stmt, setup, {"boards": mine}, unroll=1 if PYPY else 2, per=len(b.fens)),
+        Job(stmt, setup, {"boards": theirs}, unroll=1 if PYPY else 2, per=len(b.fens)) if b.chess else None)
     b.row("board.fen()", t, "chess.Board.fen()", tb, error=error)
 
 
@@ -100,14 +105,10 @@ def push(b):
     b.say("push: push(text) + pop()")
     board = b.mc.Board()
     chess, floor = b.chess, b.floor
-    # Ten pairs in a row make a trace longer than PyPy's limit, after which
-    # its JIT stops inlining push for the rest of the process: a user's loop
-    # holds one pair.
-    unroll = 1 if PYPY else 10
     t, tb, tf = b.timer.compare(
-        Job("push(m); pop()", "push = b.push; pop = b.pop", {"b": board, "m": PUSH_MOVE}, unroll=unroll),
+        Job("push(m); pop()", "push = b.push; pop = b.pop", {"b": board, "m": PUSH_MOVE}, unroll=SHORT_CALL_UNROLL),
         Job("push(uci(m)); pop()", "push = b.push; pop = b.pop; uci = Move.from_uci",
-            {"b": chess.Board(), "m": PUSH_MOVE, "Move": chess.Move}, unroll=unroll) if chess else None,
+            {"b": chess.Board(), "m": PUSH_MOVE, "Move": chess.Move}, unroll=SHORT_CALL_UNROLL) if chess else None,
         Job("one(m); none()", "one = f.onearg; none = f.noargs",
             {"f": floor, "m": PUSH_MOVE}, unroll=10) if floor is not None else None)
     error = None if board.fen() == b.fens[0] else f"board changed by push/pop: {board.fen()!r}"
@@ -236,9 +237,10 @@ def game_rows(b):
     from mirelo_chess import game
     generator = b.mc.MoveGenerator()
     board = b.mc.Board(b.fens[1])
-    turn = Job("t()", "t = b.turn", {"b": board}, unroll=10)
+    turn = Job("t()", "t = b.turn", {"b": board}, unroll=SHORT_CALL_UNROLL)
     for name in ("is_check", "zobrist_key"):
-        t, tb = b.timer.compare(Job("f(b)", "pass", {"f": getattr(game, name), "b": board}, unroll=10), turn)
+        t, tb = b.timer.compare(
+            Job("f(b)", "pass", {"f": getattr(game, name), "b": board}, unroll=SHORT_CALL_UNROLL), turn)
         b.row(f"{name}(board)", t, "board.turn()", tb, "floor", note="kiwipete")
     long_game = _random_game(b.mc, generator, game, 100)
     error = None if game.outcome(generator, long_game) is None else "the 100-ply game has ended"
