@@ -3,7 +3,8 @@
 - read_games over the benchmark file (10,000 games with a clock comment
   after every move, bench/make_pgn_bench.py, seeded, written once into the
   build folder), plies per second against python-chess's read_game loop on
-  the first games of the same file;
+  the first games of the same file, and over the same text held in memory
+  as bytes against the path;
 - training_batches over the same file, per position, and its time over that
   of read_games;
 - san and parse_san on the positions of the first games against
@@ -104,6 +105,11 @@ def rows(bench, chess, build_dir, quick, log):
                        "faster", note=note))
     else:
         out.append(Row("read_games, per ply", t_read / plies, note=note))
+    with open(path, "rb") as handle:
+        data = handle.read()
+    t_bytes, _ = _best(lambda: _read_plies(pgn, data), rounds)
+    out.append(Row("read_games of the file's bytes", t_bytes, "read_games(path)", t_read, "floor",
+                   note=f"{len(data) / 1e6:.1f} MB in memory, read in chunks of 1 MiB"))
 
     try:
         import numpy  # noqa: F401

@@ -19,6 +19,7 @@ from __future__ import annotations
 import bz2
 import gzip
 import lzma
+import mmap
 import os
 from collections.abc import Callable, Iterator
 from typing import IO, Any, NamedTuple, Union
@@ -125,6 +126,20 @@ def _file_chunks(stream: IO[Any], *owned: IO[Any]) -> Iterator[bytes]:
             file.close()
 
 
+def _byte_view(source: Any) -> memoryview:
+    """The bytes of a bytes-like object as a flat view whose slices reach the
+    reader without a copy: the object's own memory where it is bytes,
+    bytearray or mmap (or a flat view of one), a copy made once otherwise.
+    PyPy copies the whole of any other buffer each time a slice of it is
+    passed to native code, which would make reading quadratic."""
+    view = memoryview(source)
+    owner = view.obj
+    if isinstance(owner, (bytes, bytearray, mmap.mmap)) and view.format == "B" and view.ndim == 1 \
+            and view.c_contiguous:
+        return view
+    return memoryview(view.tobytes())
+
+
 def _buffer_chunks(data: memoryview) -> Iterator[memoryview]:
     for start in range(0, len(data), CHUNK_SIZE):
         yield data[start:start + CHUNK_SIZE]
@@ -137,8 +152,7 @@ def _chunks(source: object, caller: str) -> Iterator[Any]:
         raw, stream = _open(source)
         return _file_chunks(stream, stream, raw)
     if _is_buffer(source):
-        view = memoryview(source)  # type: ignore[arg-type]
-        return _buffer_chunks(view.cast("B") if view.c_contiguous else memoryview(view.tobytes()))
+        return _buffer_chunks(_byte_view(source))
     if callable(getattr(source, "read", None)):
         return _file_chunks(source)  # type: ignore[arg-type]
     raise TypeError(f"{caller}() source must be a path, a bytes-like object or a file object, "

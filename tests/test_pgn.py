@@ -232,7 +232,7 @@ def small_games():
 
 
 @pytest.mark.parametrize("kind", ["str", "pathlike", "gz", "bz2", "xz", "zst", "bytes", "bytearray",
-                                  "memoryview", "binary file", "text file", "array"])
+                                  "memoryview", "strided memoryview", "mmap", "binary file", "text file", "array"])
 def test_sources(tmp_path, kind):
     compressors = {"gz": gzip.compress, "bz2": bz2.compress, "xz": lzma.compress}
     if kind == "zst":
@@ -242,13 +242,18 @@ def test_sources(tmp_path, kind):
         path = tmp_path / f"games.pgn.{kind}"
         path.write_bytes(compressors[kind](SMALL))
         source = str(path)
-    elif kind in ("str", "pathlike"):
+    elif kind in ("str", "pathlike", "mmap"):
         path = tmp_path / "games.pgn"
         path.write_bytes(SMALL)
         source = str(path) if kind == "str" else path
+        if kind == "mmap":
+            import mmap
+            with open(path, "rb") as handle:
+                source = mmap.mmap(handle.fileno(), 0, access=mmap.ACCESS_READ)
     else:
         import array
         source = {"bytes": SMALL, "bytearray": bytearray(SMALL), "memoryview": memoryview(SMALL)[0:],
+                  "strided memoryview": memoryview(bytes(b for c in SMALL for b in (c, 0)))[::2],
                   "binary file": io.BytesIO(SMALL), "text file": io.StringIO(SMALL.decode()),
                   "array": array.array("b", SMALL)}[kind]
     games = list(read_games(source))
