@@ -7,16 +7,17 @@ the README's Dask example."""
 
 import bz2
 import gzip
-import importlib.util
 import io
 import lzma
 import os
 import pathlib
 import random
 import re
+import runpy
 import subprocess
 import sys
 import tarfile
+import types
 from collections import Counter
 
 import chess
@@ -30,16 +31,9 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 BUILD = pathlib.Path(os.environ.get("MIRELO_BUILD_DIR", ROOT / "build"))
 
 
-def _load_compare():
-    """bench/pgn_compare.py: the corpus, the corner cases and the comparison
-    of one game with python-chess's reading, shared with the core's check."""
-    spec = importlib.util.spec_from_file_location("pgn_compare", ROOT / "bench" / "pgn_compare.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
-
-
-compare = _load_compare()
+# bench/pgn_compare.py: the corpus, the corner cases and the comparison of one
+# game with python-chess's reading, shared with the core's check.
+compare = types.SimpleNamespace(**runpy.run_path(str(ROOT / "bench" / "pgn_compare.py"), run_name="pgn_compare"))
 
 
 def as_record(game):

@@ -146,7 +146,7 @@ constexpr std::array<std::array<std::int8_t, 15>, 15> make_step_planes() {
 constexpr auto STEP_PLANES = make_step_planes();
 
 // The index of every non-promotion move by its squares, or NO_INDEX: the
-// index of a generated move is then one table read.
+// index of a plain step is one table read.
 constexpr std::uint16_t NO_INDEX = 0xFFFF;
 
 constexpr std::array<std::array<std::uint16_t, 64>, 64> make_square_indices() {
@@ -163,19 +163,18 @@ constexpr auto SQUARE_INDICES = make_square_indices();
 
 // The index whose move is the given one (special 0 or a promotion code), if any.
 std::optional<unsigned> index_of(Square from, Square to, unsigned special) {
-    const int rank_step = static_cast<int>(rank_of(to)) - static_cast<int>(rank_of(from));
-    const int file_step = static_cast<int>(file_of(to)) - static_cast<int>(file_of(from));
-    int plane;
-    if (is_promotion(special)) {
-        if (file_step < -1 || file_step > 1) return std::nullopt;
-        plane = special == PROMOTE_QUEEN ? static_cast<int>(QUEEN_PROMOTION_PLANES) + file_step + 1
-                                         : static_cast<int>(UNDER_PROMOTION_PLANES + 3 * (special - PROMOTE_KNIGHT)) +
-                                               file_step + 1;
-    } else {
-        plane = STEP_PLANES[rank_step + 7][file_step + 7];
-        if (plane < 0) return std::nullopt;
+    if (!is_promotion(special)) {
+        // A plain step's plane follows from its squares alone.
+        const std::uint16_t index = SQUARE_INDICES[from][to];
+        if (index == NO_INDEX) return std::nullopt;
+        return index;
     }
-    const unsigned index = 64 * static_cast<unsigned>(plane) + from;
+    const int file_step = static_cast<int>(file_of(to)) - static_cast<int>(file_of(from));
+    if (file_step < -1 || file_step > 1) return std::nullopt;
+    const unsigned plane = special == PROMOTE_QUEEN
+                               ? QUEEN_PROMOTION_PLANES + static_cast<unsigned>(file_step + 1)
+                               : UNDER_PROMOTION_PLANES + 3 * (special - PROMOTE_KNIGHT) + static_cast<unsigned>(file_step + 1);
+    const unsigned index = 64 * plane + from;
     // The table decides: a promotion from the wrong rank or in the wrong
     // direction finds another move there.
     if (INDEX_MOVES[index] != ChessMove::raw(from, to, special).data) return std::nullopt;
@@ -189,9 +188,6 @@ unsigned index_special(unsigned special) { return is_promotion(special) ? specia
 }  // namespace
 
 unsigned move_index(ChessMove move) {
-    // A plain step's plane follows from its squares alone.
-    if (!is_promotion(move.special()))
-        if (const std::uint16_t index = SQUARE_INDICES[move.from()][move.to()]; index != NO_INDEX) return index;
     const auto index = index_of(move.from(), move.to(), index_special(move.special()));
     if (!index) fail("Move has no index: " + move.to_string());
     return *index;

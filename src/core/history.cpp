@@ -70,24 +70,24 @@ void History::take_words(const History& other, std::uint64_t* storage, std::size
 
 std::size_t History::wanted_capacity() const { return std::max(2 * std::size_t{size_} + MAX_MOVE_WORDS, MIN_CAPACITY); }
 
-void History::lend(std::uint64_t* storage, std::size_t capacity) {
-    if (capacity < size_) fail("Lent history storage is too small");
+void History::relocate(std::uint64_t* storage, std::size_t capacity, bool lent) noexcept {
     std::copy_n(words_, size_, storage);
     release();
     words_ = storage;
     capacity_ = static_cast<std::uint32_t>(std::min(capacity, MAX_CAPACITY));
-    lent_ = true;
+    lent_ = lent;
+}
+
+void History::lend(std::uint64_t* storage, std::size_t capacity) {
+    if (capacity < size_) fail("Lent history storage is too small");
+    relocate(storage, capacity, true);
 }
 
 void History::grow() {
     // Lent storage is the lender's to grow; every caller asks has_room() first.
     if (lent_) fail("No room in lent history storage");
     const std::size_t capacity = wanted_capacity();
-    std::uint64_t* const storage = allocate(capacity);
-    std::copy_n(words_, size_, storage);
-    release();
-    words_ = storage;
-    capacity_ = static_cast<std::uint32_t>(capacity);
+    relocate(allocate(capacity), capacity, false);
 }
 
 bool operator==(const History& a, const History& b) {

@@ -133,6 +133,8 @@ private:
     void steal(History& other) noexcept;
     // Copies other's words into storage, which the history then holds.
     void take_words(const History& other, std::uint64_t* storage, std::size_t capacity, bool lent) noexcept;
+    // Moves the words into storage, freeing what the history owned.
+    void relocate(std::uint64_t* storage, std::size_t capacity, bool lent) noexcept;
 
     std::uint64_t* words_ = nullptr;
     std::uint32_t size_ = 0;      // words in use

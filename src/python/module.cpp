@@ -153,11 +153,11 @@ PyTypeObject* create_type(int cls) {
     parts.methods.push_back({nullptr, nullptr, 0, nullptr});
     parts.slots.push_back({Py_tp_methods, parts.methods.data()});
     parts.slots.push_back({0, nullptr});
-    static std::deque<PyType_Spec> specs;
+    static std::deque<PyType_Spec> layouts;
     const int size = static_cast<int>(offsetof(NativeObject, record) + info.size);
-    PyType_Spec& spec =
-        specs.emplace_back(PyType_Spec{keep(std::string(info.module) + "." + info.name), size, 0, flags, parts.slots.data()});
-    auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+    PyType_Spec& layout = layouts.emplace_back(
+        PyType_Spec{keep(std::string(info.module) + "." + info.name), size, 0, flags, parts.slots.data()});
+    auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&layout));
     if (type == nullptr) return nullptr;
     type->tp_name = info.name;
 #if PY_VERSION_HEX < 0x030A0000
